@@ -1,0 +1,26 @@
+# Gives the imported targets TinyXML::TinyXML and StormLib::StormLib.
+# Linux: the system packages (libtinyxml-dev, libstorm-dev).
+# Windows: a vcpkg installation (tinyxml and stormlib ports).
+if(WIN32 AND DEFINED VCPKG_TOOLCHAIN)
+  # vcpkg's tinyxml port ships an unofficial CMake config; stormlib ships one too.
+  find_package(unofficial-tinyxml CONFIG QUIET)
+  if(TARGET unofficial-tinyxml::unofficial-tinyxml AND NOT TARGET TinyXML::TinyXML)
+    add_library(TinyXML::TinyXML INTERFACE IMPORTED)
+    set_target_properties(TinyXML::TinyXML PROPERTIES
+      INTERFACE_LINK_LIBRARIES unofficial-tinyxml::unofficial-tinyxml
+      INTERFACE_COMPILE_DEFINITIONS TIXML_USE_STL)
+  endif()
+  find_package(StormLib CONFIG QUIET)
+  if(TARGET StormLib::storm AND NOT TARGET StormLib::StormLib)
+    add_library(StormLib::StormLib INTERFACE IMPORTED)
+    set_target_properties(StormLib::StormLib PROPERTIES
+      INTERFACE_LINK_LIBRARIES StormLib::storm)
+  endif()
+endif()
+
+if(NOT TARGET TinyXML::TinyXML)
+  find_package(TinyXML REQUIRED)
+endif()
+if(NOT TARGET StormLib::StormLib)
+  find_package(StormLib REQUIRED)
+endif()

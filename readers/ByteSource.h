@@ -1,0 +1,25 @@
+#ifndef SELVANE_READERS_BYTESOURCE_H_
+#define SELVANE_READERS_BYTESOURCE_H_
+
+#include <cstdint>
+
+// Random-access bytes that a CReadWindow is filled from: a file stream, or a
+// table file inside an archive.
+//
+// Contract:
+// - ReadAt(pos, dst, n) reads up to n bytes (n > 0) starting at absolute
+//   position pos into dst and returns how many it delivered.
+// - Fewer than n bytes means the data ends there (or could not be read);
+//   0 means nothing could be read at pos. The window treats both alike:
+//   the bytes it did get are usable, the rest fails the read that wanted
+//   them.
+// - ReadAt keeps no cursor the window relies on: each call names its
+//   position.
+class CByteSource {
+ public:
+  virtual ~CByteSource() = default;
+  virtual std::uint32_t ReadAt(std::uint32_t pos, char* dst,
+                               std::uint32_t n) = 0;
+};
+
+#endif  // SELVANE_READERS_BYTESOURCE_H_
