@@ -4,9 +4,11 @@
 
 namespace {
 
-bool FitsInByte(wchar_t c) {
+// A character that survives narrowing as itself and does not end the path
+// early when handed on as a C string.
+bool NarrowsExactly(wchar_t c) {
   // wchar_t is signed on some platforms; a negative value is no byte either.
-  return static_cast<std::uint32_t>(c) <= 0xFFu;
+  return c != L'\0' && static_cast<std::uint32_t>(c) <= 0xFFu;
 }
 
 }  // namespace
@@ -21,7 +23,7 @@ std::string WideToNarrow(const std::wstring& wide) {
 
 bool NarrowExact(const std::wstring& wide, std::string* narrow) {
   for (wchar_t c : wide) {
-    if (!FitsInByte(c)) return false;
+    if (!NarrowsExactly(c)) return false;
   }
   *narrow = WideToNarrow(wide);
   return true;

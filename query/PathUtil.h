@@ -8,8 +8,9 @@
 std::string WideToNarrow(const std::wstring& wide);
 
 // Like WideToNarrow, but refuses a string holding any character above 0xFF,
-// which would otherwise be cut and name another file. On false, *narrow is
-// left unchanged.
+// which would otherwise be cut, or a NUL, which would end the path early:
+// either way it would name another file. On false, *narrow is left
+// unchanged.
 bool NarrowExact(const std::wstring& wide, std::string* narrow);
 
 // Everything after the first backslash, or the whole path when it has none.
