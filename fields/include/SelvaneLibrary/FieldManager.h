@@ -24,7 +24,7 @@ class CDBFieldManager {
 
   // Loads a definition file and merges its tables. 0 on success, -1 when the
   // file cannot be read or parsed, its root is neither "DBCFile" nor
-  // "WDBFile", or the path holds a character above 0xFF.
+  // "WDBFile", or the path holds a NUL or a character above 0xFF.
   int LoadDefinitions(const std::wstring& path);
 
   // The fields of the table filed under exactly this name, or null.

@@ -1,0 +1,132 @@
+#include "fields/DefinitionLoader.h"
+
+#include <tinyxml.h>
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+const char kUndefPrefix[] = "Undef_";
+const char kNoNote[] = "[NONE]";
+
+// Indexed by type code.
+const char* const kTypeKeywords[] = {"integer", "string",  "float", "bit",
+                                     "byte",    "cstring", "amount"};
+
+std::int32_t TypeCode(const std::string& keyword) {
+  for (std::size_t i = 0; i < sizeof(kTypeKeywords) / sizeof(kTypeKeywords[0]);
+       ++i) {
+    if (keyword == kTypeKeywords[i]) return static_cast<std::int32_t>(i);
+  }
+  return kTypeNone;
+}
+
+// Reads a number the way atoi does (leading white space, optional sign,
+// decimal digits up to the first other character, 0 without digits), but
+// saturates instead of overflowing.
+std::int32_t ParseInt(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() &&
+         std::isspace(static_cast<unsigned char>(text[i])) != 0) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // The magnitude stops growing at |INT32_MIN|, the largest one needed.
+  const std::uint32_t cap = 2147483648u;
+  std::uint32_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const std::uint32_t digit = static_cast<std::uint32_t>(text[i] - '0');
+    magnitude = magnitude > (cap - digit) / 10 ? cap : magnitude * 10 + digit;
+  }
+  if (negative) {
+    if (magnitude == cap) return std::numeric_limits<std::int32_t>::min();
+    return -static_cast<std::int32_t>(magnitude);
+  }
+  if (magnitude == cap) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(magnitude);
+}
+
+FieldAttr_t ReadField(const TiXmlElement& element) {
+  FieldAttr_t field;
+  if (const char* text = element.GetText()) field.name = text;
+  for (const TiXmlAttribute* attribute = element.FirstAttribute();
+       attribute != nullptr; attribute = attribute->Next()) {
+    const std::string& name = attribute->NameTStr();
+    const std::string& value = attribute->ValueStr();
+    if (name == "position") {
+      field.position = ParseInt(value);
+      // Named after the text as written, not the number it gives.
+      if (field.name.empty()) field.name = kUndefPrefix + value;
+    } else if (name == "type") {
+      field.type = TypeCode(value);
+    } else if (name == "size") {
+      field.size = ParseInt(value);
+    } else if (name == "skipbyte") {
+      field.skipbyte = ParseInt(value);
+    }
+  }
+  return field;
+}
+
+void ReadTable(const TiXmlElement& element, CDBFieldManager::DBFile_t* file) {
+  const TiXmlElement* note = element.FirstChildElement("Note");
+  const char* noteText = note != nullptr ? note->GetText() : nullptr;
+  file->note = noteText != nullptr ? noteText : kNoNote;
+
+  const TiXmlElement* fields = element.FirstChildElement("Fields");
+  if (fields == nullptr) return;
+  // From the first "Field" on, every following element is a field, whatever
+  // its name.
+  for (const TiXmlElement* child = fields->FirstChildElement("Field");
+       child != nullptr; child = child->NextSiblingElement()) {
+    FieldAttr_t field = ReadField(*child);
+    const std::int32_t position = field.position;
+    file->fields.insert_or_assign(position, std::move(field));
+  }
+}
+
+// A directory or other non-regular file must never reach the parser: it
+// sizes its buffer from the end position, which is meaningless for them
+// (a directory asks for an impossible allocation, a pipe may block).
+bool IsRegularFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(path), error);
+}
+
+bool IsDefinitionRoot(const TiXmlElement* root) {
+  return root != nullptr &&
+         (root->ValueStr() == "DBCFile" || root->ValueStr() == "WDBFile");
+}
+
+}  // namespace
+
+bool CDefinitionLoader::Load(const std::string& path, Files* files) {
+  if (!IsRegularFile(path)) return false;
+  TiXmlDocument document;
+  if (!document.LoadFile(path, TIXML_DEFAULT_ENCODING)) return false;
+  const TiXmlElement* root = document.RootElement();
+  if (!IsDefinitionRoot(root)) return false;
+
+  Files loaded;
+  for (const TiXmlElement* table = root->FirstChildElement(); table != nullptr;
+       table = table->NextSiblingElement()) {
+    const std::string* name = table->Attribute(std::string("name"));
+    if (name == nullptr || name->empty()) continue;
+    // A table of the same name earlier in this document is replaced whole.
+    CDBFieldManager::DBFile_t& file = loaded[*name];
+    file = CDBFieldManager::DBFile_t();
+    ReadTable(*table, &file);
+  }
+  files->swap(loaded);
+  return true;
+}

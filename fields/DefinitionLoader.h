@@ -1,0 +1,24 @@
+#ifndef SELVANE_FIELDS_DEFINITIONLOADER_H_
+#define SELVANE_FIELDS_DEFINITIONLOADER_H_
+
+#include <map>
+#include <string>
+
+#include <SelvaneLibrary/FieldManager.h>
+
+// Reads one field-definition file into a set of table definitions of its
+// own, so that the manager can merge them only once the whole document has
+// been read. The only user of the XML parser.
+class CDefinitionLoader {
+ public:
+  using Files = std::map<std::string, CDBFieldManager::DBFile_t>;
+
+  // Parses the file at path (narrow, as the file system takes it). True when
+  // the file was read and its root element is "DBCFile" or "WDBFile"; *files
+  // then holds exactly the named tables of the document, a later table of the
+  // same name having replaced an earlier one. On false, *files is unchanged.
+  // Throws only std::bad_alloc.
+  static bool Load(const std::string& path, Files* files);
+};
+
+#endif  // SELVANE_FIELDS_DEFINITIONLOADER_H_
