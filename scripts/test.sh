@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Builds the library and runs the whole test suite twice: an optimised build
+# with debug info and an AddressSanitizer + UndefinedBehaviorSanitizer build,
+# both with warnings as errors. Exits non-zero when anything fails.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+
+JOBS=2
+# A test that hangs fails instead of holding up the run.
+TEST_TIMEOUT=300
+SANITIZE="-fsanitize=address,undefined -fno-sanitize-recover=all"
+
+SUMMARY=()
+FAILED=0
+PASSED_TESTS=0
+FAILED_TESTS=0
+
+log() { printf '\n=== %s\n' "$*"; }
+
+# run_stage NAME COMMAND...: runs one stage, records its outcome and time.
+run_stage() {
+  local name=$1
+  shift
+  local start=$SECONDS
+  log "$name"
+  if "$@"; then
+    SUMMARY+=("ok      $name ($((SECONDS - start)) s)")
+  else
+    SUMMARY+=("FAILED  $name ($((SECONDS - start)) s)")
+    FAILED=1
+  fi
+}
+
+# Adds the counts of a ctest log to the totals; fails when no test ran.
+count_tests() {
+  local line total failed
+  line=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1) || true
+  if [[ -z "$line" ]]; then
+    echo "no test results found in $1"
+    return 1
+  fi
+  failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+  total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$line")
+  FAILED_TESTS=$((FAILED_TESTS + failed))
+  PASSED_TESTS=$((PASSED_TESTS + total - failed))
+  [[ "$total" -gt 0 ]]
+}
+
+# build_and_test DIR CMAKE_ARGS...: configure, build, run ctest in DIR.
+build_and_test() {
+  local dir="$ROOT/$1"
+  shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DSELVANE_WERROR=ON "$@" || return 1
+  cmake --build "$dir" -j "$JOBS" || return 1
+  local status=0
+  (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout "$TEST_TIMEOUT") \
+    2>&1 | tee "$dir/ctest.log" || status=1
+  count_tests "$dir/ctest.log" || status=1
+  return "$status"
+}
+
+stage_release() {
+  build_and_test build-release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+stage_sanitizers() {
+  UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
+    build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      "-DCMAKE_CXX_FLAGS=$SANITIZE -fno-omit-frame-pointer" \
+      "-DCMAKE_EXE_LINKER_FLAGS=$SANITIZE" \
+      "-DCMAKE_SHARED_LINKER_FLAGS=$SANITIZE"
+}
+
+print_summary() {
+  log "summary"
+  printf '%s\n' "${SUMMARY[@]}"
+  printf 'elapsed: %d s\n' "$((SECONDS - RUN_START))"
+  printf 'tests: %d passed, %d failed\n' "$PASSED_TESTS" "$FAILED_TESTS"
+}
+
+main() {
+  RUN_START=$SECONDS
+  run_stage "bootstrap" "$ROOT/scripts/bootstrap.sh"
+  if [[ $FAILED -ne 0 ]]; then
+    print_summary
+    return 1
+  fi
+  run_stage "release build (RelWithDebInfo)" stage_release
+  run_stage "sanitizer build (ASan+UBSan)" stage_sanitizers
+  print_summary
+  [[ $FAILED -eq 0 ]]
+}
+
+main "$@"
