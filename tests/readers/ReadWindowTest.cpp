@@ -192,10 +192,11 @@ TEST(ReadWindowTest, FailureIsStickyUntilReset) {
   ASSERT_EQ(0, w.ReadByte(&c));
   EXPECT_EQ(ByteAt(0), c);
 
-  // A refused seek is sticky as well.
+  // A refused seek is sticky as well, also where the window holds bytes.
   EXPECT_EQ(-1, w.Seek(-1));
-  EXPECT_EQ(-1, w.Seek(0));
   EXPECT_EQ(-1, w.ReadByte(&c));
+  EXPECT_EQ(-1, w.ReadThrough('\0', [](const char*, std::size_t) {}));
+  EXPECT_EQ(-1, w.Seek(0));
 }
 
 TEST(ReadWindowTest, SourceThatDeliversShortEndsTheData) {
