@@ -266,6 +266,13 @@ TEST(ReadWindowTest, PositionsStopAtTwoGibibytesLessOne) {
   ASSERT_EQ(0, w.Seek(kMaxPosition - 1));
   ReadN(w, 3, &status);
   EXPECT_EQ(-1, status);
+  // So does a read too large for the window that ends one byte beyond.
+  CReadWindow small(kSmall);
+  small.Reset(&source);
+  std::string big(3 * kSmall, '\0');
+  ASSERT_EQ(
+      0, small.Seek(kMaxPosition + 2 - static_cast<std::int64_t>(big.size())));
+  EXPECT_EQ(-1, small.Read(&big[0], big.size()));
   EXPECT_LE(source.FurthestAsk(), std::uint64_t{1} << 31);
 
   struct Move {
