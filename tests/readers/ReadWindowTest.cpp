@@ -297,6 +297,14 @@ TEST(ReadWindowTest, PositionsStopAtTwoGibibytesLessOne) {
     EXPECT_EQ(m.ok ? 0 : -1, m.absolute ? w.Seek(m.value) : w.Skip(m.value));
     EXPECT_EQ(m.ok, w.ok());
   }
+  // Distances that would overflow from where the cursor stands.
+  w.Reset(&source);
+  ASSERT_EQ(0, w.Seek(kMaxPosition));
+  EXPECT_EQ(-1, w.Skip(std::numeric_limits<std::int64_t>::max()));
+  w.Reset(&source);
+  ASSERT_EQ(0, w.Seek(kMaxPosition));
+  ASSERT_EQ(0, w.ReadByte(&c));  // cursor at 2^31
+  EXPECT_EQ(-1, w.Skip(std::numeric_limits<std::int64_t>::max() - 1));
   // From the far end back to 0 in one step.
   w.Reset(&source);
   ASSERT_EQ(0, w.Seek(kMaxPosition));
