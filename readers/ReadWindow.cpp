@@ -1,12 +1,10 @@
 #include "readers/ReadWindow.h"
 
 #include <algorithm>
-#include <limits>
 #include <new>
 
 namespace {
 
-constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 // Window starts are aligned down to this, so that refills begin on archive
 // sector boundaries and a small backward seek stays inside the window.
 constexpr std::int64_t kAlignment = 4096;
@@ -30,21 +28,6 @@ void CReadWindow::Reset(CByteSource* source) {
 int CReadWindow::Fail() {
   failed_ = true;
   return -1;
-}
-
-int CReadWindow::Seek(std::int64_t position) {
-  if (failed_) return -1;
-  if (position < 0 || position > kMaxPosition) return Fail();
-  pos_ = position;
-  return 0;
-}
-
-int CReadWindow::Skip(std::int64_t distance) {
-  if (failed_) return -1;
-  // Compared before adding, so that no distance can overflow.
-  if (distance < -pos_ || distance > kMaxPosition - pos_) return Fail();
-  pos_ += distance;
-  return 0;
 }
 
 // True when n bytes from the cursor lie inside 0 .. 2^31-1 and before any

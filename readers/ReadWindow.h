@@ -24,6 +24,7 @@
 class CReadWindow {
  public:
   static constexpr std::size_t kDefaultCapacity = 64 * 1024;
+  static constexpr std::int64_t kMaxPosition = 0x7FFFFFFF;  // 2^31-1
 
   explicit CReadWindow(std::size_t capacity = kDefaultCapacity);
 
@@ -41,8 +42,19 @@ class CReadWindow {
   int Fail();
 
   // 0 on success, -1 on failure, as the readers' primitives report.
-  int Seek(std::int64_t position);
-  int Skip(std::int64_t distance);
+  int Seek(std::int64_t position) {
+    if (failed_) return -1;
+    if (position < 0 || position > kMaxPosition) return Fail();
+    pos_ = position;
+    return 0;
+  }
+  int Skip(std::int64_t distance) {
+    if (failed_) return -1;
+    // Compared before adding, so that no distance can overflow.
+    if (distance < -pos_ || distance > kMaxPosition - pos_) return Fail();
+    pos_ += distance;
+    return 0;
+  }
   int Read(char* dst, std::size_t n) {
     if (!failed_ && n != 0 && n <= Available()) {
       std::memcpy(dst, Cursor(), n);

@@ -49,6 +49,87 @@ bool NextRecordStart(std::int32_t start, std::int32_t length,
                     next);
 }
 
+// The steps of a scan, on the window. The primitives and the scan share
+// them; here they can be inlined into the loop over records.
+inline int ReadInt32(CReadWindow& window, std::int32_t* value) {
+  char bytes[4];
+  if (window.Read(bytes, sizeof bytes) != 0) return -1;
+  *value = DecodeInt32(bytes);
+  return 0;
+}
+
+inline int ReadFloat32(CReadWindow& window, float* value) {
+  char bytes[4];
+  if (window.Read(bytes, sizeof bytes) != 0) return -1;
+  *value = DecodeFloat(bytes);
+  return 0;
+}
+
+inline int SkipText(CReadWindow& window) {
+  return window.ReadThrough('\0', [](const char*, std::size_t) {});
+}
+
+inline void StepOver(CReadWindow& window, const FieldAttr_t& entry) {
+  switch (entry.type) {
+    case kTypeCString:
+      SkipText(window);
+      break;
+    case kTypeAmount:
+      window.Skip(entry.size);
+      window.Skip(entry.skipbyte);
+      break;
+    default:
+      window.Skip(entry.size);
+      break;
+  }
+}
+
+// From the start of the record data to the first byte of field index
+// (2 or more, below fields.size()).
+inline const FieldAttr_t& WalkTo(CReadWindow& window,
+                                 const std::vector<const FieldAttr_t*>& fields,
+                                 std::int32_t index) {
+  for (std::int32_t i = kFirstDataIndex; i < index; ++i) {
+    StepOver(window, *fields[static_cast<std::size_t>(i)]);
+  }
+  return *fields[static_cast<std::size_t>(index)];
+}
+
+// The matching rules of ReadAndMatch, on the window and without a string
+// per record: this runs once for every record of a scan. type is one that
+// has a value kind.
+inline int MatchField(CReadWindow& window, std::int32_t type,
+                      const DBParam_t& key, bool* matched) {
+  switch (type) {
+    case kTypeInteger: {
+      std::int32_t value = 0;
+      if (ReadInt32(window, &value) != 0) return -1;
+      *matched = value == key.intValue;
+      return 0;
+    }
+    case kTypeByte: {
+      char value = 0;
+      if (window.ReadByte(&value) != 0) return -1;
+      *matched = static_cast<signed char>(value) == key.intValue;
+      return 0;
+    }
+    case kTypeFloat: {
+      float value = 0.0f;
+      if (ReadFloat32(window, &value) != 0) return -1;
+      *matched = value == key.floatValue;  // NaN matches nothing; -0 == +0
+      return 0;
+    }
+    case kTypeCString: {
+      TextMatcher matcher(key.strValue);
+      if (window.ReadThrough('\0', matcher) != 0) return -1;
+      *matched = matcher.matched();
+      return 0;
+    }
+    default:
+      return -1;
+  }
+}
+
 }  // namespace
 
 CWDBFileWrapper::CWDBFileWrapper() : CFileWrapper(1), source_(&stream_) {}
@@ -98,17 +179,11 @@ int CWDBFileWrapper::ReadHeader() {
 }
 
 int CWDBFileWrapper::ReadInt(std::int32_t* value) {
-  char bytes[4];
-  if (window_.Read(bytes, sizeof bytes) != 0) return -1;
-  *value = DecodeInt32(bytes);
-  return 0;
+  return ReadInt32(window_, value);
 }
 
 int CWDBFileWrapper::ReadFloat(float* value) {
-  char bytes[4];
-  if (window_.Read(bytes, sizeof bytes) != 0) return -1;
-  *value = DecodeFloat(bytes);
-  return 0;
+  return ReadFloat32(window_, value);
 }
 
 int CWDBFileWrapper::ReadString(std::string& out) {
@@ -136,23 +211,10 @@ int CWDBFileWrapper::SeekFromCurrent(std::int32_t distance) {
   return window_.Skip(distance);
 }
 
-int CWDBFileWrapper::SkipCString() {
-  return window_.ReadThrough('\0', [](const char*, std::size_t) {});
-}
+int CWDBFileWrapper::SkipCString() { return SkipText(window_); }
 
 void CWDBFileWrapper::SkipField(const FieldAttr_t& entry) {
-  switch (entry.type) {
-    case kTypeCString:
-      SkipCString();
-      break;
-    case kTypeAmount:
-      SeekFromCurrent(entry.size);
-      SeekFromCurrent(entry.skipbyte);
-      break;
-    default:
-      SeekFromCurrent(entry.size);
-      break;
-  }
+  StepOver(window_, entry);
 }
 
 int CWDBFileWrapper::CheckFieldIndexes(const DBParam_t& key,
@@ -210,9 +272,12 @@ int CWDBFileWrapper::Scan(DBParam_t& key, DBParam_t& result) {
   for (;;) {
     if (!window_.ok()) return -1;
     if (SeekFromBegin(start) != 0) return -1;
-    std::int32_t id = 0;
-    std::int32_t length = 0;
-    if (ReadInt(&id) != 0 || ReadInt(&length) != 0) return -1;
+    // Both framing words in one read: a record whose second word cannot be
+    // read ends the query just as when they are read one by one.
+    char frame[kFrameSize];
+    if (window_.Read(frame, sizeof frame) != 0) return -1;
+    const std::int32_t id = DecodeInt32(frame);
+    const std::int32_t length = DecodeInt32(frame + 4);
     const int tested = TestKey(key, id, length, fields);
     if (tested < 0) return -1;
     if (tested > 0) return ReadResult(result, start, id, length, fields);
@@ -229,12 +294,12 @@ int CWDBFileWrapper::TestKey(DBParam_t& key, std::int32_t id,
       key.type = kTypeInteger;
       return 1;
     default: {
-      const FieldAttr_t& field = WalkTo(fields, key.fieldIndex);
+      const FieldAttr_t& field = WalkTo(window_, fields, key.fieldIndex);
       key.type = field.type;
       ValueKind kind;
       if (!KindOf(field.type, &kind)) return -1;
       bool matched = false;
-      if (MatchField(kind, key, &matched) != 0) return -1;
+      if (MatchField(window_, field.type, key, &matched) != 0) return -1;
       return matched ? 1 : 0;
     }
   }
@@ -255,54 +320,11 @@ int CWDBFileWrapper::ReadResult(DBParam_t& result, std::int32_t recordStart,
       result.type = kTypeInteger;
       return 0;
     default: {
-      const FieldAttr_t& field = WalkTo(fields, result.fieldIndex);
+      const FieldAttr_t& field = WalkTo(window_, fields, result.fieldIndex);
       result.type = field.type;
       ValueKind kind;
       if (!KindOf(field.type, &kind)) return -1;
       return ReadAndStore(kind, result);
     }
   }
-}
-
-// From the start of the record data to the first byte of field index
-// (2 or more, below fields.size()).
-const FieldAttr_t& CWDBFileWrapper::WalkTo(const FieldList& fields,
-                                           std::int32_t index) {
-  for (std::int32_t i = kFirstDataIndex; i < index; ++i) {
-    SkipField(*fields[static_cast<std::size_t>(i)]);
-  }
-  return *fields[static_cast<std::size_t>(index)];
-}
-
-// The matching rules of ReadAndMatch, on the window and without a string
-// per record: this runs once for every record of a scan.
-int CWDBFileWrapper::MatchField(ValueKind kind, const DBParam_t& key,
-                                bool* matched) {
-  switch (kind) {
-    case ValueKind::kInteger: {
-      std::int32_t value = 0;
-      if (ReadInt(&value) != 0) return -1;
-      *matched = value == key.intValue;
-      return 0;
-    }
-    case ValueKind::kByte: {
-      char value = 0;
-      if (ReadByte(&value) != 0) return -1;
-      *matched = static_cast<signed char>(value) == key.intValue;
-      return 0;
-    }
-    case ValueKind::kFloat: {
-      float value = 0.0f;
-      if (ReadFloat(&value) != 0) return -1;
-      *matched = value == key.floatValue;  // NaN matches nothing; -0 == +0
-      return 0;
-    }
-    case ValueKind::kString: {
-      TextMatcher matcher(key.strValue);
-      if (window_.ReadThrough('\0', matcher) != 0) return -1;
-      *matched = matcher.matched();
-      return 0;
-    }
-  }
-  return -1;
 }

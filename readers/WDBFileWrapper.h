@@ -79,8 +79,6 @@ class CWDBFileWrapper final : public CFileWrapper {
               const FieldList& fields);
   int ReadResult(DBParam_t& result, std::int32_t recordStart, std::int32_t id,
                  std::int32_t length, const FieldList& fields);
-  const FieldAttr_t& WalkTo(const FieldList& fields, std::int32_t index);
-  int MatchField(ValueKind kind, const DBParam_t& key, bool* matched);
 
   std::wstring path_;
   std::ifstream stream_;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -872,3 +876,95 @@ TEST_F(WDBFileWrapperTest, ScanAcrossManyWindowsFindsEveryRecord) {
 }
 
 }  // namespace
+
+// --- Speed, run on demand ----------------------------------------------------
+//
+// Release build, then:
+//   wdb_reader_tests --gtest_also_run_disabled_tests --gtest_filter='*Speed*'
+// Times a lookup of the last of 1,000,000 records against the floor of
+// reading the file with one read call and walking it in memory, alternated
+// in one run, best of several.
+
+namespace {
+
+constexpr int kSpeedRecords = 1000000;
+
+std::string SpeedText(int i) {
+  return std::string(static_cast<std::size_t>(5 + (i * 7) % 16),
+                     static_cast<char>('a' + i % 26));
+}
+
+// The floor: the whole file in one read into a buffer that is ready and
+// already touched, then the same walk in memory.
+float FloorLookup(const std::string& path, std::vector<char>& buffer,
+                  std::int32_t key_index, std::int32_t key) {
+  std::ifstream in(path, std::ios::binary);
+  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  const auto size = static_cast<std::size_t>(in.gcount());
+  const char* p = buffer.data();
+  std::size_t pos = 20;
+  while (pos + 8 <= size) {
+    std::int32_t id, length, second;
+    std::memcpy(&id, p + pos, 4);
+    std::memcpy(&length, p + pos + 4, 4);
+    const char* f = p + pos + 8;
+    f = static_cast<const char*>(std::memchr(f, 0, size - pos - 8)) + 1;
+    if (key_index == 0 ? id == key
+                       : (std::memcpy(&second, f + 4, 4), second == key)) {
+      float value;
+      std::memcpy(&value, f + 8 + 4 + 2, 4);
+      return value;
+    }
+    pos += 8 + static_cast<std::size_t>(length);
+  }
+  return -1.0f;
+}
+
+}  // namespace
+
+TEST_F(WDBFileWrapperTest, DISABLED_SpeedOfLastRecordLookup) {
+  const FieldMap fields =
+      Fields({Field(kTypeCString), Field(kTypeInteger), Field(kTypeInteger),
+              Field(kTypeAmount, 4, 2), Field(kTypeFloat)});
+  WdbBuilder wdb;
+  for (int i = 0; i < kSpeedRecords; ++i) {
+    wdb.Record(i).CString(SpeedText(i)).Int(i).Int(2 * i).Int(7).Raw("..");
+    wdb.Float(static_cast<float>(i) + 0.5f);
+  }
+  const std::string path = dir_.Write("speed.wdb", wdb.bytes());
+  const std::int32_t last = kSpeedRecords - 1;
+  const float want = static_cast<float>(last) + 0.5f;
+  std::cout << "file " << wdb.size() << " bytes, window "
+            << CReadWindow::kDefaultCapacity << " bytes\n";
+
+  std::vector<char> buffer(wdb.size(), '\1');
+  using Clock = std::chrono::steady_clock;
+  for (std::int32_t key_index : {0, 4}) {
+    const std::int32_t key_value = key_index == 0 ? last : 2 * last;
+    double best_reader = 1e9, best_floor = 1e9;
+    for (int round = 0; round < 7; ++round) {
+      auto t0 = Clock::now();
+      CWDBFileWrapper reader;
+      DBParam_t key = IntKey(key_index, key_value);
+      DBParam_t result = Param(6);
+      ASSERT_EQ(0, reader.Open(Widen(path)));
+      ASSERT_EQ(0, reader.SetDefinition(&fields));
+      ASSERT_EQ(0, reader.Query(key, result));
+      auto t1 = Clock::now();
+      ASSERT_EQ(want, result.floatValue);
+      const float floor_value = FloorLookup(path, buffer, key_index, key_value);
+      auto t2 = Clock::now();
+      ASSERT_EQ(want, floor_value);
+      best_reader =
+          std::min(best_reader,
+                   std::chrono::duration<double, std::milli>(t1 - t0).count());
+      best_floor =
+          std::min(best_floor,
+                   std::chrono::duration<double, std::milli>(t2 - t1).count());
+    }
+    std::cout << "key index " << key_index << ": reader " << best_reader
+              << " ms, one-read floor " << best_floor << " ms, ratio "
+              << best_reader / best_floor << "\n";
+    EXPECT_LE(best_reader, 2.0 * best_floor);
+  }
+}
