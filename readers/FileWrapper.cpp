@@ -1,7 +1,5 @@
 #include "readers/FileWrapper.h"
 
-#include <new>
-
 CFileWrapper::CFileWrapper(std::int32_t kind) : kind_(kind) {
   static_cast<void>(kind_);  // kept for the record; no operation consults it
 }
@@ -38,10 +36,14 @@ int CFileWrapper::ReadAndMatch(ValueKind kind, const DBParam_t& key,
       return 0;
     }
     case ValueKind::kString: {
-      std::string value;
-      if (ReadString(value) != 0) return -1;
-      *matched = value == key.strValue;
-      return 0;
+      try {
+        std::string value;
+        if (ReadString(value) != 0) return -1;
+        *matched = value == key.strValue;
+        return 0;
+      } catch (...) {  // out of memory for the text read: a failed read
+        return -1;
+      }
     }
   }
   return -1;
@@ -72,7 +74,7 @@ int CFileWrapper::ReadAndStore(ValueKind kind, DBParam_t& result) {
       int status = -1;
       try {
         status = ReadString(result.strValue);
-      } catch (const std::bad_alloc&) {
+      } catch (...) {  // out of memory, or longer than a string can hold
         status = -1;
       }
       if (status != 0) result.strValue.resize(old_size);

@@ -1,11 +1,10 @@
 #include "readers/ReadWindow.h"
 
 #include <algorithm>
-#include <limits>
+#include <new>
 
 namespace {
 
-constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 // Window starts are aligned down to this, so that refills begin on archive
 // sector boundaries and a small backward seek stays inside the window.
 constexpr std::int64_t kAlignment = 4096;
@@ -13,15 +12,17 @@ constexpr std::int64_t kAlignment = 4096;
 }  // namespace
 
 CReadWindow::CReadWindow(std::size_t capacity)
-    : capacity_(std::max<std::size_t>(capacity, 2 * kAlignment)) {}
+    : capacity_(
+          std::min<std::size_t>(std::max<std::size_t>(capacity, 2 * kAlignment),
+                                static_cast<std::size_t>(kMaxPosition + 1))) {}
 
 void CReadWindow::Reset(CByteSource* source) {
   source_ = source;
   start_ = 0;
-  length_ = 0;
+  limit_ = 0;
   pos_ = 0;
   end_ = -1;
-  failed_ = false;
+  failed_ = source == nullptr;
 }
 
 int CReadWindow::Fail() {
@@ -29,45 +30,60 @@ int CReadWindow::Fail() {
   return -1;
 }
 
-int CReadWindow::Seek(std::int64_t position) {
-  if (failed_) return -1;
-  if (position < 0 || position > kMaxPosition) return Fail();
-  pos_ = position;
-  return 0;
+// True when n bytes from the cursor lie inside 0 .. 2^31-1 and before any
+// end of data seen so far.
+bool CReadWindow::Reachable(std::size_t n) const {
+  const auto room = static_cast<std::uint64_t>(kMaxPosition + 1 - pos_);
+  if (n > room) return false;
+  return end_ < 0 || pos_ + static_cast<std::int64_t>(n) <= end_;
 }
 
 int CReadWindow::ReadSlow(char* dst, std::size_t n) {
-  if (failed_ || source_ == nullptr) return Fail();
+  if (failed_) return -1;
   if (n == 0) return 0;
-  const std::int64_t want_end = pos_ + static_cast<std::int64_t>(n);
-  if (want_end - 1 > kMaxPosition) return Fail();
-  if (end_ >= 0 && want_end > end_) return Fail();
+  if (!Reachable(n)) return Fail();
+  const auto lead = static_cast<std::size_t>(pos_ % kAlignment);
+  if (n > capacity_ - lead) return ReadDirect(dst, n);
+  if (Refill(n) != 0) return -1;
+  std::memcpy(dst, Cursor(), n);
+  pos_ += static_cast<std::int64_t>(n);
+  return 0;
+}
 
-  const std::int64_t base = pos_ - pos_ % kAlignment;
-  const std::size_t lead = static_cast<std::size_t>(pos_ - base);
-  if (lead + n > capacity_) {
-    // Larger than the window: straight from the source into the caller's
-    // buffer, leaving the window as it is.
-    const auto got = source_->ReadAt(static_cast<std::uint32_t>(pos_), dst,
-                                     static_cast<std::uint32_t>(n));
-    if (got < n) return Fail();
-    pos_ = want_end;
-    return 0;
+// Larger than the window: straight from the source into the caller's
+// buffer, leaving the window as it is.
+int CReadWindow::ReadDirect(char* dst, std::size_t n) {
+  const auto ask = static_cast<std::uint32_t>(n);  // Reachable: n <= 2^31
+  const std::uint32_t got =
+      source_->ReadAt(static_cast<std::uint32_t>(pos_), dst, ask);
+  if (got < ask) {
+    end_ = pos_ + got;
+    return Fail();
   }
+  pos_ += static_cast<std::int64_t>(n);
+  return 0;
+}
 
-  if (buffer_.size() < capacity_) buffer_.resize(capacity_);
+int CReadWindow::Refill(std::size_t n) {
+  if (buffer_.size() < capacity_) {
+    try {
+      buffer_.resize(capacity_);
+    } catch (const std::bad_alloc&) {
+      return Fail();
+    }
+  }
+  const std::int64_t base = pos_ - pos_ % kAlignment;
   // Never ask for bytes beyond 2^31-1 nor past a known end.
   std::int64_t limit = std::min<std::int64_t>(
       base + static_cast<std::int64_t>(capacity_), kMaxPosition + 1);
   if (end_ >= 0) limit = std::min(limit, end_);
   const auto ask = static_cast<std::uint32_t>(limit - base);
-  const auto got =
-      source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.data(), ask);
+  const std::uint32_t got = std::min(
+      source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.data(), ask),
+      ask);
   start_ = base;
-  length_ = std::min<std::size_t>(got, ask);
-  if (length_ < ask) end_ = base + static_cast<std::int64_t>(length_);
-  if (!InWindow(n)) return Fail();
-  std::memcpy(dst, Cursor(), n);
-  pos_ = want_end;
+  limit_ = base + got;
+  if (got < ask) end_ = limit_;
+  if (Available() < n) return Fail();
   return 0;
 }

@@ -15,31 +15,48 @@
 // Contract:
 // - A seek to a position in 0 .. 2^31-1 always succeeds, also past the end
 //   of the data; the next read there fails. A seek outside that range fails.
-// - A read delivers all the bytes asked for or fails.
+// - A read delivers all the bytes asked for or fails. No byte beyond
+//   position 2^31-1 is ever read.
 // - Once a read or seek has failed, every later one fails too, until Reset.
 // - Memory is bounded by the capacity, whatever the size of the data: a read
 //   larger than the window goes straight to the source.
+// - Nothing throws.
 class CReadWindow {
  public:
   static constexpr std::size_t kDefaultCapacity = 64 * 1024;
+  static constexpr std::int64_t kMaxPosition = 0x7FFFFFFF;  // 2^31-1
 
   explicit CReadWindow(std::size_t capacity = kDefaultCapacity);
 
   CReadWindow(const CReadWindow&) = delete;
   CReadWindow& operator=(const CReadWindow&) = delete;
 
-  // Serves from this source, cursor at 0, no error. Null detaches: every
-  // read fails.
+  // Serves from this source, cursor at 0, no error. Null detaches: the
+  // window is then failed, and every read and seek fails.
   void Reset(CByteSource* source);
 
   bool ok() const { return !failed_; }
   std::int64_t position() const { return pos_; }
 
+  // Enters the failed state; returns -1.
+  int Fail();
+
   // 0 on success, -1 on failure, as the readers' primitives report.
-  int Seek(std::int64_t position);
-  int Skip(std::int64_t distance) { return Seek(pos_ + distance); }
+  int Seek(std::int64_t position) {
+    if (failed_) return -1;
+    if (position < 0 || position > kMaxPosition) return Fail();
+    pos_ = position;
+    return 0;
+  }
+  int Skip(std::int64_t distance) {
+    if (failed_) return -1;
+    // Compared before adding, so that no distance can overflow.
+    if (distance < -pos_ || distance > kMaxPosition - pos_) return Fail();
+    pos_ += distance;
+    return 0;
+  }
   int Read(char* dst, std::size_t n) {
-    if (!failed_ && InWindow(n)) {
+    if (!failed_ && n != 0 && n <= Available()) {
       std::memcpy(dst, Cursor(), n);
       pos_ += static_cast<std::int64_t>(n);
       return 0;
@@ -48,25 +65,59 @@ class CReadWindow {
   }
   int ReadByte(char* dst) { return Read(dst, 1); }
 
+  // Consumes the bytes up to and including the next `delim`, handing those
+  // before it to sink(const char* data, std::size_t n) in one or more pieces.
+  // Fails when the data ends first; the pieces handed over until then stay
+  // handed over. Same outcome as reading byte by byte, without the per-byte
+  // cost.
+  template <typename Sink>
+  int ReadThrough(char delim, Sink&& sink) {
+    if (failed_) return -1;
+    for (;;) {
+      std::size_t avail = Available();
+      if (avail == 0) {
+        if (Fill() != 0) return -1;
+        avail = Available();
+      }
+      const char* p = Cursor();
+      const void* hit = std::memchr(p, delim, avail);
+      const std::size_t take =
+          hit == nullptr
+              ? avail
+              : static_cast<std::size_t>(static_cast<const char*>(hit) - p);
+      sink(p, take);
+      pos_ += static_cast<std::int64_t>(take);
+      if (hit != nullptr) {
+        pos_ += 1;
+        return 0;
+      }
+    }
+  }
+
  private:
-  bool InWindow(std::size_t n) const {
-    return pos_ >= start_ &&
-           static_cast<std::size_t>(pos_ - start_) + n <= length_;
+  // Bytes the window holds from the cursor on; 0 when the cursor is outside.
+  std::size_t Available() const {
+    if (pos_ < start_ || pos_ >= limit_) return 0;
+    return static_cast<std::size_t>(limit_ - pos_);
   }
   const char* Cursor() const {
     return buffer_.data() + static_cast<std::size_t>(pos_ - start_);
   }
+  bool Reachable(std::size_t n) const;
   int ReadSlow(char* dst, std::size_t n);
-  int Fail();
+  int ReadDirect(char* dst, std::size_t n);
+  // Loads the window around the cursor so that it holds n bytes from there.
+  int Refill(std::size_t n);
+  int Fill() { return Reachable(1) ? Refill(1) : Fail(); }
 
   CByteSource* source_ = nullptr;
   std::size_t capacity_;
   std::vector<char> buffer_;
   std::int64_t start_ = 0;  // position of buffer_[0]
-  std::size_t length_ = 0;  // valid bytes in buffer_
-  std::int64_t pos_ = 0;    // cursor
+  std::int64_t limit_ = 0;  // position just after the last valid byte
+  std::int64_t pos_ = 0;    // cursor, 0 .. 2^31
   std::int64_t end_ = -1;   // end of the data once a short read showed it
-  bool failed_ = false;
+  bool failed_ = true;      // until Reset attaches a source
 };
 
 #endif  // SELVANE_READERS_READWINDOW_H_

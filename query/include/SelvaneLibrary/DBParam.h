@@ -2,6 +2,7 @@
 #define SELVANE_DBPARAM_H_
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 // One field of a table record, as key or as result of a query.
@@ -16,5 +17,9 @@ struct DBParam_t {
   std::string strValue;
   float floatValue = 0.0f;
 };
+
+// floatValue carries a table's 4-byte floats unchanged.
+static_assert(sizeof(float) == 4 && std::numeric_limits<float>::is_iec559,
+              "float must be IEEE 754 single precision");
 
 #endif  // SELVANE_DBPARAM_H_
