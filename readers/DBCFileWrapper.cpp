@@ -3,6 +3,7 @@
 #include <StormLib.h>
 
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -12,6 +13,8 @@
 namespace {
 
 constexpr std::int64_t kHeaderSize = 20;
+// String keys up to this length are compared from one read.
+constexpr std::size_t kShortText = 63;
 
 // Read-only: an archive without write permission still opens, and nothing
 // asks for write access. Lookups by name need neither the listfile nor the
@@ -104,11 +107,13 @@ int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
   }
   table_.reset(table);
   window_.Reset(this);
+  strings_.Reset(this);
   return ReadHeader();
 }
 
 void CDBCFileWrapper::Close() {
   window_.Reset(nullptr);
+  strings_.Reset(nullptr);
   table_.reset();
   archive_.reset();
 }
@@ -218,12 +223,38 @@ int CDBCFileWrapper::AppendStringAt(std::int64_t pos, std::string& out) {
 int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
                                    bool* matched) {
   std::int32_t start = 0;
-  if (!ToPosition(pos, &start) || window_.Seek(start) != 0) return -1;
+  if (!ToPosition(pos, &start) || strings_.Seek(start) != 0) return -1;
+  // Usually the text and its NUL are at hand in one read.
+  char bytes[kShortText + 1];
+  const std::size_t n = text.size() + 1;
+  if (n > sizeof bytes || strings_.Read(bytes, n) != 0) {
+    return MatchStringBytewise(start, text, matched);
+  }
+  const void* nul = std::memchr(bytes, '\0', n);
+  if (nul == nullptr) {
+    // Longer than the text: no match, but the rest must still be readable.
+    char c = 0;
+    do {
+      if (strings_.ReadByte(&c) != 0) return -1;
+    } while (c != '\0');
+    *matched = false;
+    return 0;
+  }
+  *matched = static_cast<const char*>(nul) == bytes + text.size() &&
+             std::memcmp(bytes, text.data(), text.size()) == 0;
+  return 0;
+}
+
+int CDBCFileWrapper::MatchStringBytewise(std::int32_t start,
+                                         const std::string& text,
+                                         bool* matched) {
+  if (!strings_.ok()) strings_.Reset(this);
+  if (strings_.Seek(start) != 0) return -1;
   std::size_t length = 0;
   bool same = true;
   for (;;) {
     char c = 0;
-    if (window_.ReadByte(&c) != 0) return -1;
+    if (strings_.ReadByte(&c) != 0) return -1;
     if (c == '\0') break;
     same = same && length < text.size() && text[length] == c;
     ++length;
@@ -275,7 +306,13 @@ int CDBCFileWrapper::QueryUnguarded(DBParam_t& key, DBParam_t& result) {
   const std::int64_t result_offset = FieldOffset(fields, result.fieldIndex);
   key.type = FieldTypeOf(fields, key.fieldIndex);
   result.type = FieldTypeOf(fields, result.fieldIndex);
+  // Negative sizes in the definitions could point a field before its record.
+  std::int32_t unused = 0;
+  if (!ToPosition(key_offset, &unused) || !ToPosition(result_offset, &unused)) {
+    return -1;
+  }
   if (!Ready()) return -1;
+  if (!strings_.ok()) strings_.Reset(this);
 
   // With a record size of 0 every record is the one at the header's end:
   // comparing it once gives the answer comparing it n times would.

@@ -81,9 +81,12 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   std::int64_t StringBlockStart() const;
   // Appends the NUL-terminated string at pos to out.
   int AppendStringAt(std::int64_t pos, std::string& out);
-  // Reads the string at pos and tells whether it equals text; the whole
-  // string is read even after a difference, so an unreadable one fails.
+  // Reads the string at pos from the string window and tells whether it
+  // equals text. The whole string is read even after a difference, so an
+  // unterminated one fails as reading it into a string would.
   int MatchStringAt(std::int64_t pos, const std::string& text, bool* matched);
+  int MatchStringBytewise(std::int32_t start, const std::string& text,
+                          bool* matched);
 
   int OpenUnguarded(const std::wstring& archivePath,
                     const std::string& tablePath);
@@ -105,7 +108,11 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
   DBCHeader_t header_{};
+  // Serves the primitives and the records of a scan.
   CReadWindow window_;
+  // Serves the string block while a scan compares string keys, so that
+  // records and strings, far apart in a large table, each keep their bytes.
+  CReadWindow strings_;
 };
 
 #endif  // SELVANE_READERS_DBCFILEWRAPPER_H_
