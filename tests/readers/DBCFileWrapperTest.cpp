@@ -484,7 +484,7 @@ TEST_P(DbcReaderTest, ImpossiblePositionsFail) {
       {"negative string offset as result",
        DbcBuilder().Record({Int(1), Int(-4)}), strings, IntKey(0, 1), 1},
       {"negative string offset as key", DbcBuilder().Record({Int(1), Int(-4)}),
-       strings, TextKey(1, ""), 0},
+       strings, TextKey(1, "\xFC\xFF\xFF\xFF"), 0},
       {"string offset past the end",
        DbcBuilder().Record({Int(1), Int(1 << 20)}), strings, IntKey(0, 1), 1},
       {"string offset beyond 2^31-1",
