@@ -1,0 +1,414 @@
+#include "readers/DBCFileWrapper.h"
+
+#include <StormLib.h>
+
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "query/PathUtil.h"
+#include "readers/Coding.h"
+
+namespace {
+
+constexpr std::int64_t kHeaderSize = 20;
+// String keys up to this length are compared from one read.
+constexpr std::size_t kShortText = 63;
+
+// Read-only: an archive without write permission still opens, and nothing
+// asks for write access. Lookups by name need neither the listfile nor the
+// attributes, and loading the listfile costs time and touches global state.
+constexpr DWORD kOpenFlags =
+    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+
+// The archive library builds a process-wide table on its first archive
+// open, and two first opens at once race on it. Opens are serialised until
+// one has succeeded; after that they run side by side without a lock.
+std::atomic<bool> g_archives_ready{false};
+std::mutex g_first_open;
+
+bool OpenArchive(const std::string& path, HANDLE* archive) {
+  if (g_archives_ready.load(std::memory_order_acquire)) {
+    return SFileOpenArchive(path.c_str(), 0, kOpenFlags, archive);
+  }
+  std::lock_guard<std::mutex> lock(g_first_open);
+  const bool opened = SFileOpenArchive(path.c_str(), 0, kOpenFlags, archive);
+  if (opened) g_archives_ready.store(true, std::memory_order_release);
+  return opened;
+}
+
+// A path the C interface would cut short at an inner NUL names another file.
+bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+
+// Offset of field index within a record: the sizes of the listed fields
+// below it, plus 4 for each position below it that the definitions skip.
+// Visits the listed fields only, so a huge index costs nothing extra.
+std::int64_t FieldOffset(const FieldMap& fields, std::int32_t index) {
+  std::int64_t offset = 0;
+  std::int64_t listed = 0;
+  const auto end = fields.lower_bound(index);
+  for (auto it = fields.lower_bound(0); it != end; ++it) {
+    offset += it->second.size;
+    ++listed;
+  }
+  return offset + 4 * (static_cast<std::int64_t>(index) - listed);
+}
+
+// The type reported for field index: the listed one, with "none" and an
+// unlisted field both read and reported as integers.
+std::int32_t FieldTypeOf(const FieldMap& fields, std::int32_t index) {
+  const auto it = fields.find(index);
+  if (it == fields.end() || it->second.type == kTypeNone) return kTypeInteger;
+  return it->second.type;
+}
+
+}  // namespace
+
+void CDBCFileWrapper::ArchiveCloser::operator()(void* handle) const {
+  SFileCloseArchive(handle);
+}
+
+void CDBCFileWrapper::TableCloser::operator()(void* handle) const {
+  SFileCloseFile(handle);
+}
+
+CDBCFileWrapper::CDBCFileWrapper() : CFileWrapper(0) {}
+
+CDBCFileWrapper::~CDBCFileWrapper() { CDBCFileWrapper::Close(); }
+
+int CDBCFileWrapper::Open(const std::wstring& archivePath,
+                          const std::string& tablePath) {
+  try {
+    return OpenUnguarded(archivePath, tablePath);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
+                                   const std::string& tablePath) {
+  Close();
+  archivePath_ = archivePath;
+  tablePath_ = tablePath;
+
+  std::string narrow;
+  if (!NarrowExact(archivePath_, &narrow) || narrow.empty() || HasNul(narrow) ||
+      HasNul(tablePath_)) {
+    return -1;
+  }
+  HANDLE archive = nullptr;
+  if (!OpenArchive(narrow, &archive)) return -1;
+  archive_.reset(archive);
+
+  HANDLE table = nullptr;
+  if (!SFileOpenFileEx(archive_.get(), tablePath_.c_str(), 0, &table)) {
+    return -1;
+  }
+  table_.reset(table);
+  window_.Reset(this);
+  strings_.Reset(this);
+  return ReadHeader();
+}
+
+void CDBCFileWrapper::Close() {
+  window_.Reset(nullptr);
+  strings_.Reset(nullptr);
+  table_.reset();
+  archive_.reset();
+}
+
+std::uint32_t CDBCFileWrapper::ReadAt(std::uint32_t pos, char* dst,
+                                      std::uint32_t n) {
+  if (!table_ ||
+      pos > static_cast<std::uint32_t>(std::numeric_limits<LONG>::max())) {
+    return 0;
+  }
+  LONG high = 0;
+  if (SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
+                          FILE_BEGIN) == SFILE_INVALID_POS) {
+    return 0;
+  }
+  // A short read returns false but still counts the bytes it delivered.
+  DWORD got = 0;
+  SFileReadFile(table_.get(), dst, n, &got, nullptr);
+  return got < n ? got : n;
+}
+
+bool CDBCFileWrapper::Ready() {
+  if (!table_) return false;
+  if (!window_.ok()) {
+    const std::int64_t here = window_.position();
+    window_.Reset(this);
+    window_.Seek(here);
+  }
+  return true;
+}
+
+int CDBCFileWrapper::ReadHeader() {
+  if (!archive_ || !table_) return -1;
+  SeekFromBegin(0);
+  if (ReadBytes(header_.magic, 4) != 0) return -1;
+  if (ReadInt(&header_.recordCount) != 0) return -1;
+  if (ReadInt(&header_.fieldCount) != 0) return -1;
+  if (ReadInt(&header_.recordSize) != 0) return -1;
+  if (ReadInt(&header_.stringBlockSize) != 0) return -1;
+  return 0;
+}
+
+int CDBCFileWrapper::ReadInt(std::int32_t* value) {
+  char bytes[4];
+  if (value == nullptr || !Ready() || window_.Read(bytes, 4) != 0) return -1;
+  *value = DecodeInt32(bytes);
+  return 0;
+}
+
+int CDBCFileWrapper::ReadFloat(float* value) {
+  char bytes[4];
+  if (value == nullptr || !Ready() || window_.Read(bytes, 4) != 0) return -1;
+  *value = DecodeFloat(bytes);
+  return 0;
+}
+
+int CDBCFileWrapper::ReadByte(char* value) {
+  if (value == nullptr || !Ready()) return -1;
+  return window_.ReadByte(value);
+}
+
+int CDBCFileWrapper::ReadBytes(char* buffer, std::int32_t count) {
+  if (count < 0 || (count > 0 && buffer == nullptr) || !Ready()) return -1;
+  if (count == 0) return 0;
+  return window_.Read(buffer, static_cast<std::size_t>(count));
+}
+
+int CDBCFileWrapper::SeekFromBegin(std::int32_t position) {
+  if (!Ready()) return -1;
+  return window_.Seek(position);
+}
+
+int CDBCFileWrapper::SeekFromCurrent(std::int32_t distance) {
+  if (!Ready()) return -1;
+  return window_.Skip(distance);
+}
+
+std::int64_t CDBCFileWrapper::StringBlockStart() const {
+  return kHeaderSize +
+         static_cast<std::int64_t>(header_.recordCount) * header_.recordSize;
+}
+
+int CDBCFileWrapper::ReadString(std::string& out) {
+  char bytes[4];
+  if (!Ready() || window_.Read(bytes, 4) != 0) return -1;
+  const std::int32_t offset = DecodeInt32(bytes);
+  // A negative offset would point back into the records.
+  if (offset < 0) return -1;
+  try {
+    return AppendStringAt(StringBlockStart() + offset, out);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int CDBCFileWrapper::AppendStringAt(std::int64_t pos, std::string& out) {
+  std::int32_t start = 0;
+  if (!ToPosition(pos, &start) || window_.Seek(start) != 0) return -1;
+  for (;;) {
+    char c = 0;
+    if (window_.ReadByte(&c) != 0) return -1;
+    if (c == '\0') return 0;
+    out.push_back(c);
+  }
+}
+
+int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
+                                   bool* matched) {
+  std::int32_t start = 0;
+  if (!ToPosition(pos, &start) || strings_.Seek(start) != 0) return -1;
+  // Usually the text and its NUL are at hand in one read.
+  char bytes[kShortText + 1];
+  const std::size_t n = text.size() + 1;
+  if (n > sizeof bytes || strings_.Read(bytes, n) != 0) {
+    return MatchStringBytewise(start, text, matched);
+  }
+  const void* nul = std::memchr(bytes, '\0', n);
+  if (nul == nullptr) {
+    // Longer than the text: no match, but the rest must still be readable.
+    char c = 0;
+    do {
+      if (strings_.ReadByte(&c) != 0) return -1;
+    } while (c != '\0');
+    *matched = false;
+    return 0;
+  }
+  *matched = static_cast<const char*>(nul) == bytes + text.size() &&
+             std::memcmp(bytes, text.data(), text.size()) == 0;
+  return 0;
+}
+
+int CDBCFileWrapper::MatchStringBytewise(std::int32_t start,
+                                         const std::string& text,
+                                         bool* matched) {
+  if (!strings_.ok()) strings_.Reset(this);
+  if (strings_.Seek(start) != 0) return -1;
+  std::size_t length = 0;
+  bool same = true;
+  for (;;) {
+    char c = 0;
+    if (strings_.ReadByte(&c) != 0) return -1;
+    if (c == '\0') break;
+    same = same && length < text.size() && text[length] == c;
+    ++length;
+  }
+  *matched = same && length == text.size();
+  return 0;
+}
+
+CFileWrapper::ValueKind CDBCFileWrapper::KindOf(std::int32_t type) {
+  switch (type) {
+    case kTypeString:
+      return ValueKind::kString;
+    case kTypeFloat:
+      return ValueKind::kFloat;
+    case kTypeByte:
+      return ValueKind::kByte;
+    default:
+      return ValueKind::kInteger;
+  }
+}
+
+bool CDBCFileWrapper::NamesColumn(std::int32_t index) const {
+  return index >= 0 && index < header_.fieldCount;
+}
+
+int CDBCFileWrapper::CheckFieldIndexes(const DBParam_t& key,
+                                       const DBParam_t& result) const {
+  if (definitions() == nullptr) return -1;
+  if (!NamesColumn(key.fieldIndex) || !NamesColumn(result.fieldIndex)) {
+    return -1;
+  }
+  return 0;
+}
+
+int CDBCFileWrapper::Query(DBParam_t& key, DBParam_t& result) {
+  const std::size_t old_length = result.strValue.size();
+  try {
+    return QueryUnguarded(key, result);
+  } catch (...) {
+    if (result.strValue.size() > old_length) result.strValue.resize(old_length);
+    return -1;
+  }
+}
+
+int CDBCFileWrapper::QueryUnguarded(DBParam_t& key, DBParam_t& result) {
+  if (CheckFieldIndexes(key, result) != 0) return -1;
+  const FieldMap& fields = *definitions();
+  const std::int64_t key_offset = FieldOffset(fields, key.fieldIndex);
+  const std::int64_t result_offset = FieldOffset(fields, result.fieldIndex);
+  key.type = FieldTypeOf(fields, key.fieldIndex);
+  result.type = FieldTypeOf(fields, result.fieldIndex);
+  // Negative sizes in the definitions could point a field before its record.
+  std::int32_t unused = 0;
+  if (!ToPosition(key_offset, &unused) || !ToPosition(result_offset, &unused)) {
+    return -1;
+  }
+  if (!Ready()) return -1;
+  if (!strings_.ok()) strings_.Reset(this);
+
+  // With a record size of 0 every record is the one at the header's end:
+  // comparing it once gives the answer comparing it n times would.
+  std::int64_t count = header_.recordCount > 0 ? header_.recordCount : 0;
+  if (header_.recordSize == 0 && count > 1) count = 1;
+
+  std::int64_t found = 0;
+  if (FindRecord(KindOf(key.type), key, key_offset, count, &found) != 0) {
+    return -1;
+  }
+  std::int32_t pos = 0;
+  if (!ToPosition(kHeaderSize + found * header_.recordSize + result_offset,
+                  &pos) ||
+      window_.Seek(pos) != 0) {
+    return -1;
+  }
+  return ReadAndStore(KindOf(result.type), result);
+}
+
+int CDBCFileWrapper::FindRecord(ValueKind kind, const DBParam_t& key,
+                                std::int64_t keyOffset, std::int64_t count,
+                                std::int64_t* found) {
+  switch (kind) {
+    case ValueKind::kInteger: {
+      const std::int32_t want = key.intValue;
+      return ScanFixed(
+          keyOffset, count, 4,
+          [want](const char* p) { return DecodeInt32(p) == want; }, found);
+    }
+    case ValueKind::kByte: {
+      const std::int32_t want = key.intValue;
+      return ScanFixed(
+          keyOffset, count, 1,
+          [want](const char* p) {
+            return static_cast<signed char>(*p) == want;
+          },
+          found);
+    }
+    case ValueKind::kFloat: {
+      const float want = key.floatValue;
+      // IEEE equality: a NaN matches nothing, -0 matches +0.
+      return ScanFixed(
+          keyOffset, count, 4,
+          [want](const char* p) { return DecodeFloat(p) == want; }, found);
+    }
+    case ValueKind::kString:
+      return ScanStrings(keyOffset, count, key.strValue, found);
+  }
+  return -1;
+}
+
+// The scan reads the window directly: one bounds check and a copy per
+// record, the same bytes and failures as seeking and reading through the
+// primitives.
+template <typename Match>
+int CDBCFileWrapper::ScanFixed(std::int64_t keyOffset, std::int64_t count,
+                               std::size_t width, const Match& match,
+                               std::int64_t* found) {
+  const std::int64_t stride = header_.recordSize;
+  const std::int64_t first = kHeaderSize + keyOffset;
+  char bytes[4];
+  for (std::int64_t j = 0; j < count; ++j) {
+    std::int32_t pos = 0;
+    if (!ToPosition(first + j * stride, &pos) || window_.Seek(pos) != 0 ||
+        window_.Read(bytes, width) != 0) {
+      return -1;
+    }
+    if (match(bytes)) {
+      *found = j;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int CDBCFileWrapper::ScanStrings(std::int64_t keyOffset, std::int64_t count,
+                                 const std::string& text, std::int64_t* found) {
+  const std::int64_t stride = header_.recordSize;
+  const std::int64_t first = kHeaderSize + keyOffset;
+  const std::int64_t block = StringBlockStart();
+  char bytes[4];
+  for (std::int64_t j = 0; j < count; ++j) {
+    std::int32_t pos = 0;
+    if (!ToPosition(first + j * stride, &pos) || window_.Seek(pos) != 0 ||
+        window_.Read(bytes, 4) != 0) {
+      return -1;
+    }
+    const std::int32_t offset = DecodeInt32(bytes);
+    bool matched = false;
+    if (offset < 0 || MatchStringAt(block + offset, text, &matched) != 0) {
+      return -1;
+    }
+    if (matched) {
+      *found = j;
+      return 0;
+    }
+  }
+  return -1;
+}
