@@ -1,0 +1,640 @@
+#include "readers/ArchiveGuard.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <ios>
+
+// Each rule below mirrors a step of the library's open call. A rule either
+// lets the open go on, knows the library will refuse the file by itself
+// (safe: the caller gets the library's error), or knows the library would
+// crash or hang (unsafe).
+
+namespace {
+
+using std::uint16_t;
+using std::uint32_t;
+using std::uint64_t;
+
+constexpr uint32_t kMpqId = 0x1A51504D;       // "MPQ\x1A"
+constexpr uint32_t kUserDataId = 0x1B51504D;  // "MPQ\x1B"
+constexpr uint32_t kMpkId = 0x1A4B504D;       // "MPK\x1A", another format
+constexpr uint32_t kWar3MapId = 0x57334D48;   // "HM3W"
+constexpr uint32_t kHetId = 0x1A544548;       // "HET\x1A"
+constexpr uint32_t kBetId = 0x1A544542;       // "BET\x1A"
+constexpr uint32_t kHetKey = 0xC3AF3770;
+constexpr uint32_t kBetKey = 0xEC83B3A3;
+
+constexpr uint64_t kMinFileSize = 0x20;
+constexpr uint64_t kSearchEnd = 0x08000000;  // the header search stops here
+constexpr uint32_t kSearchChunk = 0x1000;
+constexpr uint32_t kSearchStep = 0x200;
+constexpr uint32_t kHeaderBytes = 0xD0;
+constexpr uint32_t kCountMask = 0x0FFFFFFF;
+// Entry limit the library assumes when only the extended tables load.
+constexpr uint32_t kHetOnlyFileLimit = 0x80000;
+// Entries of the table the library makes for an archive without one.
+constexpr uint32_t kDefaultHashCount = 0x1000;
+// A hash or block table bigger than the whole file holds at most this many
+// entries. The library allocates (80 bytes per entry), zero-fills, decrypts
+// and walks a table of the size the header claims, even where the file ends
+// first: 2^26 entries take it 2.5 s and 5 GiB, the largest count a header
+// can give takes minutes. Real tables fit in their file.
+constexpr uint64_t kUnbackedEntryLimit = uint64_t{1} << 24;
+// No allocation of this many bytes succeeds in a 64-bit address space.
+constexpr uint64_t kImpossibleAllocation = uint64_t{1} << 47;
+// Extended table header: signature, version, data size.
+constexpr uint32_t kExtHeaderBytes = 12;
+// Decrypted dwords of an extended table header that the checks use.
+constexpr uint32_t kExtFieldCount = 19;
+
+enum class Verdict { kGoOn, kSafe, kUnsafe };
+enum class Maybe { kNo, kYes, kUnknown };
+
+inline uint16_t Fixed16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t Fixed32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t Fixed64(const unsigned char* p) {
+  return Fixed32(p) | (static_cast<uint64_t>(Fixed32(p + 4)) << 32);
+}
+
+// Random-access reads of the archive file that fail rather than run short.
+class ArchiveFile {
+ public:
+  explicit ArchiveFile(const std::string& path) : in_(path, std::ios::binary) {
+    if (!in_) return;
+    in_.seekg(0, std::ios::end);
+    const std::streamoff end = in_.tellg();
+    if (end < 0) return;
+    size_ = static_cast<uint64_t>(end);
+    ok_ = true;
+  }
+
+  bool ok() const { return ok_; }
+  uint64_t size() const { return size_; }
+
+  bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+    if (pos > size_ || n > size_ - pos) return false;
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(pos));
+    in_.read(reinterpret_cast<char*>(dst), n);
+    return in_.gcount() == static_cast<std::streamsize>(n);
+  }
+
+ private:
+  std::ifstream in_;
+  uint64_t size_ = 0;
+  bool ok_ = false;
+};
+
+// The header in the newest layout, the form the library converts every
+// header version into before using it.
+struct MpqHeader {
+  uint32_t header_size = 0;
+  uint32_t archive_size = 0;
+  uint16_t version = 0;
+  uint16_t sector_shift = 0;
+  uint32_t hash_pos = 0;
+  uint32_t block_pos = 0;
+  uint32_t hash_count = 0;
+  uint32_t block_count = 0;
+  uint64_t hi_block_pos = 0;
+  uint16_t hash_pos_hi = 0;
+  uint16_t block_pos_hi = 0;
+  uint64_t archive_size64 = 0;
+  uint64_t bet_pos = 0;
+  uint64_t het_pos = 0;
+  uint64_t hash_size64 = 0;
+  uint64_t block_size64 = 0;
+  uint64_t hi_block_size64 = 0;
+  uint64_t het_size64 = 0;
+  uint64_t bet_size64 = 0;
+
+  uint64_t HashPos64() const {
+    return (static_cast<uint64_t>(hash_pos_hi) << 32) | hash_pos;
+  }
+  uint64_t BlockPos64() const {
+    return (static_cast<uint64_t>(block_pos_hi) << 32) | block_pos;
+  }
+  // Clears what follows the version 1 part (version 2 keeps its own).
+  void ClearAfterV1() {
+    const MpqHeader v1 = *this;
+    *this = MpqHeader();
+    header_size = v1.header_size;
+    archive_size = v1.archive_size;
+    version = v1.version;
+    sector_shift = v1.sector_shift;
+    hash_pos = v1.hash_pos;
+    block_pos = v1.block_pos;
+    hash_count = v1.hash_count;
+    block_count = v1.block_count;
+  }
+  void ClearAfterV2() {
+    const MpqHeader v2 = *this;
+    ClearAfterV1();
+    hi_block_pos = v2.hi_block_pos;
+    hash_pos_hi = v2.hash_pos_hi;
+    block_pos_hi = v2.block_pos_hi;
+  }
+};
+
+MpqHeader DecodeHeader(const unsigned char* p) {
+  MpqHeader h;
+  h.header_size = Fixed32(p + 0x04);
+  h.archive_size = Fixed32(p + 0x08);
+  h.version = Fixed16(p + 0x0C);
+  h.sector_shift = Fixed16(p + 0x0E);
+  h.hash_pos = Fixed32(p + 0x10);
+  h.block_pos = Fixed32(p + 0x14);
+  h.hash_count = Fixed32(p + 0x18);
+  h.block_count = Fixed32(p + 0x1C);
+  h.hi_block_pos = Fixed64(p + 0x20);
+  h.hash_pos_hi = Fixed16(p + 0x28);
+  h.block_pos_hi = Fixed16(p + 0x2A);
+  h.archive_size64 = Fixed64(p + 0x2C);
+  h.bet_pos = Fixed64(p + 0x34);
+  h.het_pos = Fixed64(p + 0x3C);
+  h.hash_size64 = Fixed64(p + 0x44);
+  h.block_size64 = Fixed64(p + 0x4C);
+  h.hi_block_size64 = Fixed64(p + 0x54);
+  h.het_size64 = Fixed64(p + 0x5C);
+  h.bet_size64 = Fixed64(p + 0x64);
+  return h;
+}
+
+// Bytes of the header the library uses for a given version field.
+uint32_t HeaderBytesUsed(const unsigned char* p, bool war3_map) {
+  const uint16_t version = Fixed16(p + 0x0C);
+  const uint32_t size = Fixed32(p + 0x04);
+  if (war3_map) return 0x20;
+  switch (version) {
+    case 1:
+      return size == 0x2C ? 0x2C : 0x20;
+    case 2:
+      return size >= 0x44 ? 0x44 : 0x2C;
+    case 3:
+      return kHeaderBytes;
+    default:
+      return 0x20;
+  }
+}
+
+// A header of an unknown version that the library takes for the header of
+// yet another archive format.
+bool LooksLikeOtherFormat(const MpqHeader& h, uint64_t file_size) {
+  return h.header_size == 0x20 && (h.block_count & 0xFFFF) == 0 &&
+         (h.block_count >> 16) == 3 && h.archive_size == file_size &&
+         (file_size >> 32) == 0;
+}
+
+void ConvertV1(MpqHeader* h) {
+  h->version = 0;
+  h->header_size = 0x20;
+  h->sector_shift &= 0xFF;
+  h->ClearAfterV1();
+  h->hash_size64 = static_cast<uint64_t>(h->hash_count) * 16;
+  h->block_size64 = static_cast<uint64_t>(h->block_count) * 16;
+  h->archive_size64 = h->archive_size;
+}
+
+uint64_t ArchiveSizeV2(const MpqHeader& h, uint64_t mpq_pos,
+                       uint64_t file_size) {
+  const uint64_t to_end = file_size - mpq_pos;
+  if ((file_size >> 32) != 0 || h.block_pos >= h.archive_size) return to_end;
+  const uint32_t after_block = h.archive_size - h.block_pos;
+  if (after_block <= static_cast<uint64_t>(h.block_count) * 16)
+    return h.archive_size;
+  const uint32_t room =
+      static_cast<uint32_t>(file_size) - static_cast<uint32_t>(mpq_pos);
+  return h.archive_size <= room ? h.archive_size : to_end;
+}
+
+// Version 2 derives table sizes from the table order and asserts that they
+// agree with the entry counts: a header that disagrees aborts the process.
+Verdict ConvertV2(MpqHeader* h, uint64_t mpq_pos, uint64_t file_size) {
+  h->ClearAfterV2();
+  const uint64_t block_bytes = static_cast<uint64_t>(h->block_count) * 16;
+  h->hash_size64 = static_cast<uint64_t>(h->hash_count) * 16;
+  h->block_size64 = block_bytes;
+  const uint64_t hash_pos = h->HashPos64();
+  const uint64_t block_pos = h->BlockPos64();
+  if (hash_pos > block_pos) {
+    h->archive_size64 = h->archive_size;
+    return Verdict::kGoOn;
+  }
+  h->hash_size64 = block_pos - hash_pos;
+  if (h->hi_block_pos != 0) {
+    h->block_size64 = h->hi_block_pos - block_pos;
+    if (h->block_size64 > block_bytes) return Verdict::kUnsafe;
+    h->archive_size64 = ArchiveSizeV2(*h, mpq_pos, file_size);
+    h->hi_block_size64 = h->archive_size64 - h->hi_block_pos;
+    if (h->hi_block_size64 != static_cast<uint64_t>(h->block_count) * 2)
+      return Verdict::kUnsafe;
+  } else {
+    h->archive_size64 = ArchiveSizeV2(*h, mpq_pos, file_size);
+    h->block_size64 = h->archive_size64 - block_pos;
+    if (h->block_size64 > block_bytes) return Verdict::kUnsafe;
+  }
+  return Verdict::kGoOn;
+}
+
+// Version 3 sizes each table as the gap to the next one.
+void ConvertV3(MpqHeader* h) {
+  if (h->header_size < 0x44) {
+    h->archive_size64 = h->archive_size;
+    h->het_pos = 0;
+    h->bet_pos = 0;
+  }
+  h->hash_size64 = h->block_size64 = h->hi_block_size64 = 0;
+  h->het_size64 = h->bet_size64 = 0;
+  uint64_t end = h->archive_size64;
+  if (h->hi_block_pos != 0) {
+    h->hi_block_size64 = end - h->hi_block_pos;
+    end = h->hi_block_pos;
+  }
+  if (h->BlockPos64() != 0) {
+    h->block_size64 = end - h->BlockPos64();
+    end = h->BlockPos64();
+  }
+  if (h->HashPos64() != 0) {
+    h->hash_size64 = end - h->HashPos64();
+    end = h->HashPos64();
+  }
+  if (h->bet_pos != 0) {
+    h->bet_size64 = end - h->bet_pos;
+    end = h->bet_pos;
+  }
+  if (h->het_pos != 0) h->het_size64 = end - h->het_pos;
+}
+
+Verdict ConvertHeader(MpqHeader* h, uint64_t mpq_pos, uint64_t file_size,
+                      bool war3_map) {
+  if (war3_map) {
+    ConvertV1(h);
+    return Verdict::kGoOn;
+  }
+  switch (h->version) {
+    case 0:
+      ConvertV1(h);
+      return Verdict::kGoOn;
+    case 1:
+      if (h->header_size != 0x2C) {
+        ConvertV1(h);
+        return Verdict::kGoOn;
+      }
+      return ConvertV2(h, mpq_pos, file_size);
+    case 2:
+      ConvertV3(h);
+      return Verdict::kGoOn;
+    case 3:
+      // Used as stored. A header whose checksum is wrong is refused by the
+      // library; judging its fields anyway only errs on the safe side.
+      return Verdict::kGoOn;
+    default:
+      if (LooksLikeOtherFormat(*h, file_size)) return Verdict::kUnsafe;
+      ConvertV1(h);
+      return Verdict::kGoOn;
+  }
+}
+
+// Where a header offset lands in the file: version 1 offsets wrap at 4 GiB.
+uint64_t FileOffset(const MpqHeader& h, uint64_t mpq_pos, uint64_t offset) {
+  const uint64_t sum = mpq_pos + offset;
+  return h.version == 0 ? static_cast<uint32_t>(sum) : sum;
+}
+
+// The library refuses a header with any table starting past the file end.
+bool TablesStartInFile(const MpqHeader& h, uint64_t mpq_pos,
+                       uint64_t file_size) {
+  if (h.het_pos != 0 && mpq_pos + h.het_pos > file_size) return false;
+  if (h.bet_pos != 0 && mpq_pos + h.bet_pos > file_size) return false;
+  if (h.HashPos64() != 0 && FileOffset(h, mpq_pos, h.HashPos64()) > file_size)
+    return false;
+  if (h.BlockPos64() != 0 && FileOffset(h, mpq_pos, h.BlockPos64()) > file_size)
+    return false;
+  if (h.hi_block_pos != 0 && mpq_pos + h.hi_block_pos > file_size) return false;
+  return true;
+}
+
+bool CountIsBounded(uint32_t count, uint64_t file_size) {
+  return count <= kUnbackedEntryLimit ||
+         static_cast<uint64_t>(count) * 16 <= file_size;
+}
+
+// How the library's loader fares with a classic (hash or block) table:
+// `stored` bytes at `pos` are read into a buffer of `size` bytes, and a
+// stored size below the table size means the table is compressed.
+Verdict CheckClassicTable(const MpqHeader& h, uint64_t file_size, uint64_t pos,
+                          uint32_t stored, uint32_t size, Maybe* loads) {
+  *loads = Maybe::kNo;
+  if (size == 0) return Verdict::kGoOn;
+  // At this position the library reads from wherever its stream stands.
+  if (pos == 0xFFFFFFFF) return Verdict::kUnsafe;
+  // Version 1 tables are cut at the file end and zero-filled.
+  if (h.version == 0) {
+    *loads = Maybe::kYes;
+    return Verdict::kGoOn;
+  }
+  const uint64_t avail = pos <= file_size ? file_size - pos : 0;
+  // A stored size above the table size overruns the buffer, even where the
+  // read then fails at the file end.
+  if (std::min<uint64_t>(stored, avail) > size) return Verdict::kUnsafe;
+  if (stored > avail) return Verdict::kGoOn;
+  *loads = stored < size ? Maybe::kUnknown : Maybe::kYes;
+  return Verdict::kGoOn;
+}
+
+bool IsPrefixOf(const unsigned char* p, uint64_t n, uint32_t id) {
+  for (uint64_t i = 0; i < n && i < 4; ++i)
+    if (p[i] != ((id >> (8 * i)) & 0xFF)) return false;
+  return true;
+}
+
+class TableCipher {
+ public:
+  TableCipher() {
+    uint32_t seed = 0x00100001;
+    for (uint32_t i = 0; i < 0x100; ++i) {
+      for (uint32_t j = 0; j < 5; ++j) {
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        const uint32_t high = (seed & 0xFFFF) << 16;
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        table_[i + j * 0x100] = high | (seed & 0xFFFF);
+      }
+    }
+  }
+
+  // Decrypts n little-endian dwords in place.
+  void Decrypt(uint32_t* words, uint32_t n, uint32_t key) const {
+    uint32_t seed = 0xEEEEEEEE;
+    for (uint32_t i = 0; i < n; ++i) {
+      seed += table_[0x400 + (key & 0xFF)];
+      const uint32_t plain = words[i] ^ (key + seed);
+      key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+      seed = plain + seed + (seed << 5) + 3;
+      words[i] = plain;
+    }
+  }
+
+ private:
+  std::array<uint32_t, 0x500> table_{};
+};
+
+const TableCipher& Cipher() {
+  static const TableCipher cipher;
+  return cipher;
+}
+
+// An extended (HET or BET) table as the library's loader sees it.
+struct ExtTable {
+  Maybe present = Maybe::kNo;  // kUnknown: stored compressed
+  uint32_t version = 0;
+  uint32_t data_size = 0;
+  uint64_t buffer_size = 0;
+  // Decrypted dwords after the 12-byte header (uncompressed tables only);
+  // the ones past `known` were never read from the file.
+  std::array<uint32_t, kExtFieldCount> field{};
+  uint32_t known = 0;
+};
+
+// The loader allocates the full 64-bit size but reads only its low 32 bits;
+// a failed allocation or read leaves the table out.
+Verdict ReadExtTable(ArchiveFile* file, uint64_t mpq_pos, uint64_t pos,
+                     uint64_t size, uint32_t id, uint32_t key, ExtTable* out) {
+  *out = ExtTable();
+  if (pos == 0 || size == 0 || size >= kImpossibleAllocation)
+    return Verdict::kGoOn;
+  const uint32_t n = static_cast<uint32_t>(size);
+  const uint64_t at = mpq_pos + pos;
+  if (at > file->size() || n > file->size() - at) return Verdict::kGoOn;
+  unsigned char head[kExtHeaderBytes];
+  if (!file->Read(at, std::min<uint32_t>(n, 4), head)) return Verdict::kGoOn;
+  // Shorter than its signature: compared with bytes past its buffer.
+  if (n < 4) return IsPrefixOf(head, n, id) ? Verdict::kUnsafe : Verdict::kGoOn;
+  if (Fixed32(head) != id) return Verdict::kGoOn;
+  // Shorter than its header: the decryption length wraps around.
+  if (n < kExtHeaderBytes) return Verdict::kUnsafe;
+  if (!file->Read(at, kExtHeaderBytes, head)) return Verdict::kGoOn;
+  out->version = Fixed32(head + 4);
+  out->data_size = Fixed32(head + 8);
+  out->buffer_size = size;
+  if (static_cast<uint64_t>(out->data_size) + kExtHeaderBytes > size) {
+    out->present = Maybe::kUnknown;
+    return Verdict::kGoOn;
+  }
+  const uint32_t words =
+      std::min<uint32_t>((n - kExtHeaderBytes) / 4, kExtFieldCount);
+  unsigned char raw[kExtFieldCount * 4];
+  if (!file->Read(at + kExtHeaderBytes, words * 4, raw)) return Verdict::kGoOn;
+  for (uint32_t i = 0; i < words; ++i) out->field[i] = Fixed32(raw + 4 * i);
+  Cipher().Decrypt(out->field.data(), words, key);
+  out->known = words;
+  out->present = Maybe::kYes;
+  return Verdict::kGoOn;
+}
+
+uint32_t BitCount(uint32_t v) {
+  uint32_t bits = 0;
+  for (; v != 0; v >>= 1) ++bits;
+  return bits;
+}
+
+// The HET loader asserts the consistency of the table's own header.
+Verdict CheckHet(const ExtTable& het, Maybe* loads) {
+  *loads = het.present;
+  if (het.present == Maybe::kNo) return Verdict::kGoOn;
+  if (het.version != 1) return Verdict::kUnsafe;
+  if (het.present == Maybe::kUnknown) return Verdict::kGoOn;
+  if (het.data_size <= 0x1F) {
+    *loads = Maybe::kNo;
+    return Verdict::kGoOn;
+  }
+  // Fields past the bytes read come from an uninitialised allocation.
+  if (het.known < 8) return Verdict::kUnsafe;
+  const auto& f = het.field;
+  const uint32_t entries = f[1], total = f[2], name_bits = f[3];
+  const uint32_t index_bits = f[4], index_bytes = f[7];
+  if (het.data_size != f[0]) {
+    *loads = Maybe::kNo;
+    return Verdict::kGoOn;
+  }
+  if (0x20 + static_cast<uint64_t>(total) + index_bytes != het.data_size)
+    return Verdict::kUnsafe;
+  if (BitCount(entries) != index_bits) return Verdict::kUnsafe;
+  if (((index_bits * total + 7) >> 3) != index_bytes) return Verdict::kUnsafe;
+  if (name_bits != 0x40) return Verdict::kUnsafe;
+  // A zero total is replaced by 4/3 of the entries, then asserted unchanged.
+  if (total == 0 && (entries * 4) / 3 != 0) return Verdict::kUnsafe;
+  return Verdict::kGoOn;
+}
+
+// The BET loader asserts that the table agrees with the archive header and
+// copies its arrays without a bound.
+Verdict CheckBet(const ExtTable& bet, const MpqHeader& h, uint32_t file_limit) {
+  if (bet.present == Maybe::kNo) return Verdict::kGoOn;
+  if (bet.version != 1) return Verdict::kUnsafe;
+  if (bet.present == Maybe::kUnknown) return Verdict::kGoOn;
+  if (bet.data_size <= 0x4B) return Verdict::kGoOn;
+  if (bet.known < kExtFieldCount) return Verdict::kUnsafe;
+  const auto& f = bet.field;
+  if (bet.data_size != f[0]) return Verdict::kGoOn;
+  const uint32_t entries = f[1];
+  if (entries != h.block_count) return Verdict::kUnsafe;
+  if (entries > file_limit) return Verdict::kUnsafe;
+  if (f[13] != 0) return Verdict::kUnsafe;
+  const uint64_t flag_bytes = static_cast<uint32_t>(f[18] * 4);
+  const uint64_t entry_bytes = (static_cast<uint32_t>(entries * f[3]) + 7) >> 3;
+  const uint64_t hash_bytes = (static_cast<uint32_t>(entries * f[14]) + 7) >> 3;
+  if (0x58 + flag_bytes + entry_bytes + hash_bytes > bet.buffer_size)
+    return Verdict::kUnsafe;
+  return Verdict::kGoOn;
+}
+
+// The table loading in the library's order: HET, classic hash table, BET,
+// classic block table. The open fails where neither kind of table loads.
+Verdict CheckTables(ArchiveFile* file, const MpqHeader& h, uint64_t mpq_pos) {
+  const uint64_t file_size = file->size();
+  // An archive without any table gets an empty hash table made for it.
+  const bool default_hash = h.hash_count == 0 && h.het_size64 == 0;
+  Maybe het_loads = Maybe::kNo;
+  if (!default_hash && h.het_pos != 0) {
+    ExtTable het;
+    if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHetKey,
+                     &het) == Verdict::kUnsafe ||
+        CheckHet(het, &het_loads) == Verdict::kUnsafe)
+      return Verdict::kUnsafe;
+  }
+  Maybe hash_loads = default_hash ? Maybe::kYes : Maybe::kNo;
+  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.HashPos64()),
+                        static_cast<uint32_t>(h.hash_size64), h.hash_count * 16,
+                        &hash_loads) == Verdict::kUnsafe)
+    return Verdict::kUnsafe;
+  if (default_hash) hash_loads = Maybe::kYes;
+  if (hash_loads != Maybe::kNo && !CountIsBounded(h.hash_count, file_size))
+    return Verdict::kUnsafe;
+  if (het_loads == Maybe::kNo && hash_loads == Maybe::kNo)
+    return Verdict::kSafe;
+  if (het_loads != Maybe::kNo) {
+    const uint32_t hash_entries =
+        default_hash ? kDefaultHashCount : h.hash_count;
+    uint32_t file_limit = kHetOnlyFileLimit;
+    if (hash_loads == Maybe::kYes) file_limit = hash_entries;
+    if (hash_loads == Maybe::kUnknown)
+      file_limit = std::min(hash_entries, kHetOnlyFileLimit);
+    ExtTable bet;
+    if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBetKey,
+                     &bet) == Verdict::kUnsafe ||
+        CheckBet(bet, h, file_limit) == Verdict::kUnsafe)
+      return Verdict::kUnsafe;
+  }
+  if (hash_loads == Maybe::kNo) return Verdict::kSafe;
+  Maybe block_loads = Maybe::kNo;
+  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.BlockPos64()),
+                        static_cast<uint32_t>(h.block_size64),
+                        h.block_count * 16, &block_loads) == Verdict::kUnsafe)
+    return Verdict::kUnsafe;
+  return Verdict::kSafe;
+}
+
+// Everything after the header was found: conversion, sector size, table
+// positions and sizes, extended tables.
+Verdict CheckArchive(ArchiveFile* file, const unsigned char* raw,
+                     uint64_t mpq_pos, bool war3_map) {
+  const uint64_t file_size = file->size();
+  MpqHeader h = DecodeHeader(raw);
+  const Verdict converted = ConvertHeader(&h, mpq_pos, file_size, war3_map);
+  if (converted != Verdict::kGoOn) return converted;
+  if (h.sector_shift == 0) return Verdict::kSafe;
+  // The sector size is 512 shifted left in 32 bits: from a shift of 23 on
+  // it is 0, and the first sector computation divides by it.
+  if ((uint32_t{0x200} << (h.sector_shift & 31)) == 0) return Verdict::kUnsafe;
+  h.hash_count &= kCountMask;
+  h.block_count &= kCountMask;
+  if (!TablesStartInFile(h, mpq_pos, file_size)) return Verdict::kSafe;
+  // The file table has an entry per block whether or not the blocks load.
+  if (!CountIsBounded(h.block_count, file_size)) return Verdict::kUnsafe;
+  return CheckTables(file, h, mpq_pos);
+}
+
+// The header search: signatures at 512-byte steps, read in 4 KiB chunks,
+// a user-data block redirecting the search once. Where the library would
+// decide on bytes past the end of the file (stale buffer contents), the
+// file is unsafe.
+Verdict SearchHeader(ArchiveFile* file) {
+  const uint64_t file_size = file->size();
+  if (file_size < kMinFileSize) return Verdict::kSafe;
+  const uint64_t end = std::min(file_size, kSearchEnd);
+  unsigned char chunk[kSearchChunk];
+  bool user_data_seen = false;
+  bool war3_map = false;
+  uint64_t offset = 0;
+  while (offset < end) {
+    const uint32_t bytes = static_cast<uint32_t>(
+        std::min<uint64_t>(file_size - offset, kSearchChunk));
+    if (!file->Read(offset, bytes, chunk)) return Verdict::kSafe;
+    if (offset == 0) {
+      if (Fixed32(chunk) == 0x46464952 && Fixed32(chunk + 8) == 0x20495641 &&
+          Fixed32(chunk + 12) == 0x5453494C)
+        return Verdict::kSafe;  // a video file, refused
+      war3_map = Fixed32(chunk) == kWar3MapId && Fixed32(chunk + 4) == 0;
+    }
+    const bool user_data_allowed = !war3_map && !user_data_seen;
+    bool redirected = false;
+    for (uint32_t in = 0; in < bytes; in += kSearchStep) {
+      const unsigned char* slot = chunk + in;
+      const uint64_t avail = bytes - in;
+      const uint64_t slot_pos = offset + in;
+      if (avail < 4) {
+        if (IsPrefixOf(slot, avail, kMpqId) ||
+            (user_data_allowed && IsPrefixOf(slot, avail, kUserDataId)) ||
+            (!war3_map && IsPrefixOf(slot, avail, kMpkId)))
+          return Verdict::kUnsafe;
+        continue;
+      }
+      const uint32_t id = Fixed32(slot);
+      if (user_data_allowed && id == kUserDataId) {
+        if (avail < 16) return Verdict::kUnsafe;
+        const uint32_t block_size = Fixed32(slot + 4);
+        const uint32_t header_offset = Fixed32(slot + 8);
+        const uint32_t header_size = Fixed32(slot + 12);
+        if (header_size <= block_size && block_size <= header_offset &&
+            slot_pos + 0x20 + header_offset < file_size) {
+          user_data_seen = true;
+          offset = slot_pos + header_offset;
+          redirected = true;
+          break;
+        }
+        continue;
+      }
+      if (id == kMpqId) {
+        if (avail < 8) return Verdict::kUnsafe;
+        if (Fixed32(slot + 4) < 0x20) continue;
+        unsigned char raw[kHeaderBytes] = {};
+        const uint64_t copy = std::min<uint64_t>(avail, kHeaderBytes);
+        std::copy(slot, slot + copy, raw);
+        if (copy < 0x20 || copy < HeaderBytesUsed(raw, war3_map))
+          return Verdict::kUnsafe;
+        return CheckArchive(file, raw, slot_pos, war3_map);
+      }
+      if (id == kMpkId && !war3_map) return Verdict::kUnsafe;
+    }
+    if (!redirected)
+      offset += (static_cast<uint64_t>(bytes) + kSearchStep - 1) / kSearchStep *
+                kSearchStep;
+  }
+  return Verdict::kSafe;
+}
+
+}  // namespace
+
+bool ArchiveIsSafeToOpen(const std::string& path) {
+  ArchiveFile file(path);
+  if (!file.ok()) return true;
+  return SearchHeader(&file) != Verdict::kUnsafe;
+}
