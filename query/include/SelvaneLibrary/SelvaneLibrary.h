@@ -2,7 +2,7 @@
 #define SELVANE_SELVANELIBRARY_H_
 
 // What a host includes: the query object and the query parameter record.
-#include "DBParam.h"
-#include "SelvaneObject.h"
+#include <SelvaneLibrary/DBParam.h>
+#include <SelvaneLibrary/SelvaneObject.h>
 
 #endif  // SELVANE_SELVANELIBRARY_H_

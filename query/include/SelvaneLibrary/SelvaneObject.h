@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "DBParam.h"
-#include "Export.h"
-#include "FieldManager.h"
+#include <SelvaneLibrary/DBParam.h>
+#include <SelvaneLibrary/Export.h>
+#include <SelvaneLibrary/FieldManager.h>
 
 // The library's one entry point. Load field definitions with InitConfig, then
 // ask single-value lookups: in table T, the first record whose key field holds

@@ -1,0 +1,278 @@
+// Times every query through CSelvaneObject against the floor of its own work
+// (the file read once and walked in memory), side by side in one run, and
+// prints the ratios. Usage: selvane_bench [--smoke] [--json=PATH]
+//   [benchmark flags...]
+#include <SelvaneLibrary/SelvaneLibrary.h>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "bench/BenchData.h"
+#include "bench/Floors.h"
+#include "bench/HeapCounter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
+struct Case {
+  std::string name;
+  std::function<bool()> lookup;  // true when the answer is right
+  std::function<bool()> floor;
+  bool measureHeap = false;
+};
+
+std::vector<Case>& Cases() {
+  static std::vector<Case> cases;
+  return cases;
+}
+
+struct Fixture {
+  fs::path dir;
+  CSelvaneObject db;
+  ~Fixture() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+};
+
+void AddWdbCases(Fixture& fx, std::int32_t n) {
+  const std::string file = (fx.dir / ("wdb" + std::to_string(n)) / "bench.wdb").string();
+  fs::create_directories(fs::path(file).parent_path());
+  benchdata::WriteWdb(file, n);
+  const auto wide = Wide(file);
+  const CSelvaneObject* db = &fx.db;
+  struct Key { const char* what; int field; std::int32_t value; std::int32_t record; };
+  const Key keys[] = {
+      {"last/id", 0, n, n - 1},
+      {"last/after-cstring", 3, 7 * (n - 1) + 3, n - 1},
+      {"first/id", 0, 1, 0},
+  };
+  for (const Key& k : keys) {
+    const float want = static_cast<float>(k.record) / 2.0f;
+    Case c;
+    c.name = "wdb/" + std::to_string(n) + "/" + k.what;
+    c.lookup = [db, wide, k, want] {
+      DBParam_t key, result;
+      key.fieldIndex = k.field;
+      key.intValue = k.value;
+      result.fieldIndex = 6;
+      return db->QueryWDB(wide, key, result) == 0 && result.floatValue == want;
+    };
+    c.floor = [file, k, want] {
+      return WdbFloor(file, k.field, k.value, benchdata::kAmountSkip) == want;
+    };
+    c.measureHeap = n == 1000000;
+    Cases().push_back(c);
+  }
+}
+
+void AddDbcCases(Fixture& fx, std::int32_t n, bool compressed) {
+  const std::string kind = compressed ? "zlib" : "raw";
+  const std::string archive =
+      (fx.dir / ("dbc" + std::to_string(n) + kind + ".mpq")).string();
+  const std::string table = "Tables\\Bench.dbc";
+  benchdata::WriteDbcArchive(archive, table, n, compressed);
+  const auto wide = Wide(archive);
+  const CSelvaneObject* db = &fx.db;
+  const std::string prefix = "dbc/" + std::to_string(n) + "/" + kind + "/";
+  for (const auto& [what, record] :
+       {std::make_pair(std::string("last/int"), n - 1),
+        std::make_pair(std::string("first/int"), 0)}) {
+    const std::int32_t want = 3 * record;
+    Case c;
+    c.name = prefix + what;
+    const std::int32_t id = record + 1;
+    c.lookup = [db, wide, table, id, want] {
+      DBParam_t key, result;
+      key.fieldIndex = 0;
+      key.intValue = id;
+      result.fieldIndex = 2;
+      return db->QueryDBC(wide, table, key, result) == 0 &&
+             result.intValue == want;
+    };
+    c.floor = [archive, table, id, want] {
+      return DbcFloorInt(archive, table, 0, id, 2) == want;
+    };
+    c.measureHeap = n == 1000000;
+    Cases().push_back(c);
+  }
+  const std::string name = benchdata::DbcName(n - 1);
+  Case c;
+  c.name = prefix + "last/string";
+  c.lookup = [db, wide, table, name, n] {
+    DBParam_t key, result;
+    key.fieldIndex = 1;
+    key.strValue = name;
+    result.fieldIndex = 0;
+    return db->QueryDBC(wide, table, key, result) == 0 && result.intValue == n;
+  };
+  c.floor = [archive, table, name, n] {
+    return DbcFloorString(archive, table, 1, name, 0) == n;
+  };
+  Cases().push_back(c);
+}
+
+void AddInitConfigCase(Fixture& fx) {
+  const std::string path = (fx.dir / "large-defs.xml").string();
+  benchdata::WriteLargeDefinitions(path, 1000, 20);
+  Case c;
+  c.name = "init_config/1000x20";
+  const auto wide = Wide(path);
+  c.lookup = [wide] {
+    CSelvaneObject db;
+    return db.InitConfig(wide) == 0;
+  };
+  c.floor = [path] { return XmlFloor(path); };
+  Cases().push_back(c);
+}
+
+void Run(benchmark::State& state, const std::function<bool()>* fn) {
+  for (auto _ : state) {
+    if (!(*fn)()) {
+      state.SkipWithError("wrong answer");
+      break;
+    }
+  }
+}
+
+// Collects the mean real time of every run by name, besides printing.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      if (run.error_occurred) failed = true;
+      // With repetitions, the median stands for the case.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+        continue;
+      // Adjusted times are in the run's unit; keep nanoseconds.
+      times[run.run_name.str()] =
+          run.GetAdjustedRealTime() /
+          benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> times;
+  bool failed = false;
+};
+
+std::string Human(double ns) {
+  char buf[32];
+  if (ns >= 1e6)
+    std::snprintf(buf, sizeof buf, "%.2f ms", ns / 1e6);
+  else if (ns >= 1e3)
+    std::snprintf(buf, sizeof buf, "%.1f us", ns / 1e3);
+  else
+    std::snprintf(buf, sizeof buf, "%.0f ns", ns);
+  return buf;
+}
+
+// Extra heap bytes one lookup needs at its peak, over what was in use.
+long long PeakHeap(const std::function<bool()>& fn) {
+  if (!heap::Available()) return -1;
+  const std::size_t before = heap::InUse();
+  heap::ResetPeak();
+  fn();
+  return static_cast<long long>(heap::Peak() - before);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool smoke = false;
+  std::string json_path;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--smoke") == 0) {
+      smoke = true;
+    } else if (std::strncmp(argv[i], "--json=", 7) == 0) {
+      json_path = argv[i] + 7;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  Fixture fx;
+  fx.dir = fs::temp_directory_path() /
+           ("selvane-bench-" + std::to_string(::getpid()));
+  fs::create_directories(fx.dir);
+  const std::string defs = (fx.dir / "bench-defs.xml").string();
+  benchdata::WriteDefinitions(defs, "Bench.dbc");
+  if (fx.db.InitConfig(Wide(defs)) != 0) {
+    std::fprintf(stderr, "bench: definitions did not load\n");
+    return 1;
+  }
+  const std::vector<std::int32_t> sizes =
+      smoke ? std::vector<std::int32_t>{1000}
+            : std::vector<std::int32_t>{1000, 100000, 1000000};
+  std::fprintf(stderr, "bench: writing data files...\n");
+  for (const auto n : sizes) AddWdbCases(fx, n);
+  for (const auto n : sizes) {
+    AddDbcCases(fx, n, false);
+    AddDbcCases(fx, n, true);
+  }
+  AddInitConfigCase(fx);
+
+  for (const Case& c : Cases()) {
+    if (!c.lookup() || !c.floor()) {
+      std::fprintf(stderr, "bench: %s gives a wrong answer\n", c.name.c_str());
+      return 1;
+    }
+    // Lookup and floor alternate case by case, so that both see the same
+    // state of the machine.
+    benchmark::RegisterBenchmark(c.name.c_str(), Run, &c.lookup)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("floor:" + c.name).c_str(), Run, &c.floor)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  if (smoke) args.push_back(const_cast<char*>("--benchmark_min_time=0.01"));
+  int bargc = static_cast<int>(args.size());
+  benchmark::Initialize(&bargc, args.data());
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  std::string json = "{\n  \"machine_cores\": " +
+                     std::to_string(std::thread::hardware_concurrency()) +
+                     ",\n  \"cases\": [\n";
+  std::printf("\n%-34s %12s %12s %7s %12s\n", "case", "lookup", "floor",
+              "ratio", "peak heap");
+  bool first = true;
+  for (const Case& c : Cases()) {
+    const double t = collector.times[c.name];
+    const double f = collector.times["floor:" + c.name];
+    const double ratio = f > 0 ? t / f : 0;
+    const long long peak = c.measureHeap ? PeakHeap(c.lookup) : -1;
+    const std::string peak_text =
+        peak < 0 ? "" : std::to_string(peak / 1024) + " KiB";
+    std::printf("%-34s %12s %12s %7.2f %12s\n", c.name.c_str(),
+                Human(t).c_str(), Human(f).c_str(), ratio, peak_text.c_str());
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "%s    {\"case\": \"%s\", \"lookup_ns\": %.0f, \"floor_ns\": "
+                  "%.0f, \"ratio\": %.3f%s}",
+                  first ? "" : ",\n", c.name.c_str(), t, f, ratio,
+                  peak < 0 ? ""
+                           : (", \"peak_heap_bytes\": " + std::to_string(peak))
+                                 .c_str());
+    json += line;
+    first = false;
+  }
+  json += "\n  ]\n}\n";
+  if (!json_path.empty()) std::ofstream(json_path) << json;
+  return collector.failed ? 1 : 0;
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the library and the selvane command line, writes the sample data,
+# and runs a handful of lookups on it, printing each command and its answer.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build-demo"
+out="$build/samples"
+
+"$root/scripts/bootstrap.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DSELVANE_TESTS=OFF -DSELVANE_BENCH=OFF >/dev/null
+cmake --build "$build" --target selvane make_samples -j2 >/dev/null
+mkdir -p "$out"
+"$build/examples/make_samples" "$out"
+
+defs="$root/examples/sample-defs.xml"
+run() {
+  # Printed with paths relative to the repository, answered for real.
+  local shown="selvane $*"
+  shown="${shown//$root\//}"
+  echo "\$ $shown"
+  "$build/tools/selvane" "$@" || echo "(exit status $?)"
+  echo
+}
+
+cd "$root"
+run wdb --defs "$defs" --file "$out/relics.wdb" --key 0=5003 --result 2
+run wdb --defs "$defs" --file "$out/relics.wdb" --key "2=Echo Shell #3" --result 3
+run wdb --defs "$defs" --file "$out/relics.wdb" --key 3=41 --result 5 --json
+run wdb --defs "$defs" --file "$out/relics.wdb" --key 0=5001 --result 7 --json
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table 'Tables\Regions.dbc' --key 0=103 --result 3
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table 'Tables\Regions.dbc' --key 3=-56 --result 2 --json
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key "1=Teal 3" --result 2
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key 2=0x8E4585 --result 3 --json
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key 1=Mauve --result 0
