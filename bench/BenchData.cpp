@@ -29,7 +29,8 @@ void WriteWdb(const std::string& path, std::int32_t records) {
   std::string data;
   for (std::int32_t i = 0; i < records; ++i) {
     data.clear();
-    data.append(5 + static_cast<std::size_t>(i % 16), static_cast<char>('a' + i % 26));
+    data.append(5 + static_cast<std::size_t>(i % 16),
+                static_cast<char>('a' + i % 26));
     data.push_back('\0');
     PutInt32(data, 7 * i + 3);
     PutInt32(data, i);
@@ -76,8 +77,9 @@ void WriteDbcArchive(const std::string& path, const std::string& table,
   const DWORD flags = compressed ? MPQ_FILE_COMPRESS : 0;
   bool ok = SFileCreateFile(mpq, table.c_str(), 0,
                             static_cast<DWORD>(bytes.size()), 0, flags, &file);
-  ok = ok && SFileWriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                            compressed ? MPQ_COMPRESSION_ZLIB : 0);
+  ok =
+      ok && SFileWriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                           compressed ? MPQ_COMPRESSION_ZLIB : 0);
   ok = SFileFinishFile(file) && ok;
   SFileCloseArchive(mpq);
   if (!ok) throw std::runtime_error("cannot store " + table + " in " + path);

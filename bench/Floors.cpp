@@ -31,10 +31,10 @@ std::vector<char> ReadTable(const std::string& archive,
                             const std::string& table) {
   std::vector<char> bytes;
   HANDLE mpq = nullptr;
-  if (!SFileOpenArchive(archive.c_str(), 0,
-                        MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE |
-                            MPQ_OPEN_NO_ATTRIBUTES,
-                        &mpq))
+  if (!SFileOpenArchive(
+          archive.c_str(), 0,
+          MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
+          &mpq))
     return bytes;
   HANDLE file = nullptr;
   if (SFileOpenFileEx(mpq, table.c_str(), 0, &file)) {
@@ -80,8 +80,8 @@ float WdbFloor(const std::string& path, int keyField, std::int32_t key,
     const std::int32_t id = DecodeInt32(rec);
     const std::int32_t length = DecodeInt32(rec + 4);
     const char* data = rec + 8;
-    const char* nul = static_cast<const char*>(
-        std::memchr(data, 0, bytes.size() - (at + 8)));
+    const char* nul =
+        static_cast<const char*>(std::memchr(data, 0, bytes.size() - (at + 8)));
     if (nul == nullptr) break;
     const char* ints = nul + 1;
     const std::int32_t candidate = keyField == 0 ? id : DecodeInt32(ints);
@@ -112,11 +112,12 @@ std::int32_t DbcFloorString(const std::string& archive,
   if (!ViewDbc(bytes, &v)) return -1;
   for (std::int32_t j = 0; j < v.records; ++j) {
     const char* rec = v.data + 20 + static_cast<std::size_t>(j) * v.recordSize;
-    const std::size_t at =
-        v.strings + static_cast<std::uint32_t>(DecodeInt32(rec + 4 * keyColumn));
+    const std::size_t at = v.strings + static_cast<std::uint32_t>(
+                                           DecodeInt32(rec + 4 * keyColumn));
     if (at >= v.size) continue;
     const std::size_t room = v.size - at;
-    if (room > key.size() && std::memcmp(v.data + at, key.data(), key.size()) == 0 &&
+    if (room > key.size() &&
+        std::memcmp(v.data + at, key.data(), key.size()) == 0 &&
         v.data[at + key.size()] == '\0')
       return DecodeInt32(rec + 4 * resultColumn);
   }

@@ -52,12 +52,18 @@ struct Fixture {
 };
 
 void AddWdbCases(Fixture& fx, std::int32_t n) {
-  const std::string file = (fx.dir / ("wdb" + std::to_string(n)) / "bench.wdb").string();
+  const std::string file =
+      (fx.dir / ("wdb" + std::to_string(n)) / "bench.wdb").string();
   fs::create_directories(fs::path(file).parent_path());
   benchdata::WriteWdb(file, n);
   const auto wide = Wide(file);
   const CSelvaneObject* db = &fx.db;
-  struct Key { const char* what; int field; std::int32_t value; std::int32_t record; };
+  struct Key {
+    const char* what;
+    int field;
+    std::int32_t value;
+    std::int32_t record;
+  };
   const Key keys[] = {
       {"last/id", 0, n, n - 1},
       {"last/after-cstring", 3, 7 * (n - 1) + 3, n - 1},
@@ -262,13 +268,13 @@ int main(int argc, char** argv) {
     std::printf("%-34s %12s %12s %7.2f %12s\n", c.name.c_str(),
                 Human(t).c_str(), Human(f).c_str(), ratio, peak_text.c_str());
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "%s    {\"case\": \"%s\", \"lookup_ns\": %.0f, \"floor_ns\": "
-                  "%.0f, \"ratio\": %.3f%s}",
-                  first ? "" : ",\n", c.name.c_str(), t, f, ratio,
-                  peak < 0 ? ""
-                           : (", \"peak_heap_bytes\": " + std::to_string(peak))
-                                 .c_str());
+    std::snprintf(
+        line, sizeof line,
+        "%s    {\"case\": \"%s\", \"lookup_ns\": %.0f, \"floor_ns\": "
+        "%.0f, \"ratio\": %.3f%s}",
+        first ? "" : ",\n", c.name.c_str(), t, f, ratio,
+        peak < 0 ? ""
+                 : (", \"peak_heap_bytes\": " + std::to_string(peak)).c_str());
     json += line;
     first = false;
   }

@@ -39,7 +39,15 @@ install(FILES
   ${PROJECT_BINARY_DIR}/SelvaneLibraryConfigVersion.cmake
   DESTINATION ${SELVANE_CMAKE_DIR})
 
-# pkg-config wants paths relative to ${prefix} where it can have them.
+# The .pc file finds its prefix from its own place, so that an install with
+# --prefix (or a moved install tree) still points at itself.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(SELVANE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH SELVANE_PC_UP "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+  string(REGEX REPLACE "/$" "" SELVANE_PC_UP "${SELVANE_PC_UP}")
+  set(SELVANE_PC_PREFIX "\${pcfiledir}/${SELVANE_PC_UP}")
+endif()
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set(SELVANE_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
 else()

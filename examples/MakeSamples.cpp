@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/Bytes.h"
@@ -14,6 +15,9 @@
 namespace {
 
 struct DbcTable {
+  DbcTable(std::string n, std::int32_t fields, std::int32_t size)
+      : name(std::move(n)), fieldCount(fields), recordSize(size) {}
+
   std::string name;
   std::int32_t fieldCount = 0;
   std::int32_t recordSize = 0;
@@ -39,22 +43,22 @@ struct DbcTable {
 };
 
 DbcTable Regions() {
-  DbcTable t{"Tables\\Regions.dbc", 6, 20};
+  DbcTable t("Tables\\Regions.dbc", 6, 20);
   const char climates[] = {0, 3, -2, 12, -56, 7};
   for (std::int32_t i = 0; i < 36; ++i) {
-    PutInt32(t.records, 100 + i);                 // ID
-    PutInt32(t.records, i < 6 ? 0 : 100 + i / 6);  // ParentID
+    PutInt32(t.records, 100 + i);                            // ID
+    PutInt32(t.records, i < 6 ? 0 : 100 + i / 6);            // ParentID
     PutFloat(t.records, 12.5f * static_cast<float>(i + 1));  // Area
-    t.records.push_back(climates[i % 6]);         // Climate (signed byte)
-    t.records.append(3, '\0');                    // Padding
-    PutInt32(t.records, 1 + i % 4);               // Tier
+    t.records.push_back(climates[i % 6]);  // Climate (signed byte)
+    t.records.append(3, '\0');             // Padding
+    PutInt32(t.records, 1 + i % 4);        // Tier
     ++t.count;
   }
   return t;
 }
 
 DbcTable Colors() {
-  DbcTable t{"Colors.dbc", 4, 16};
+  DbcTable t("Colors.dbc", 4, 16);
   const struct {
     const char* name;
     std::int32_t rgb;
@@ -68,7 +72,8 @@ DbcTable Colors() {
   std::int32_t id = 1;
   for (int round = 0; round < 4; ++round) {
     for (const auto& c : colors) {
-      const std::string suffix = round == 0 ? "" : " " + std::to_string(round + 1);
+      const std::string suffix =
+          round == 0 ? "" : " " + std::to_string(round + 1);
       PutInt32(t.records, id++);
       PutInt32(t.records, t.AddString(c.name + suffix));
       PutInt32(t.records, c.rgb);
@@ -85,7 +90,7 @@ std::string Relics() {
   out += "enUS";
   PutInt32(out, 0);
   PutInt32(out, 0);
-  const char* names[] = {"Amber Idol", "Bone Flute", "Copper Crown",
+  const char* names[] = {"Amber Idol",   "Bone Flute", "Copper Crown",
                          "Dusk Lantern", "Echo Shell", "Frost Sigil"};
   const char* lore[] = {"found in a bog", "", "worn by a river king",
                         "never quite goes out"};
@@ -93,9 +98,10 @@ std::string Relics() {
     std::string data = names[i % 6];
     if (i >= 6) data += " #" + std::to_string(i / 6 + 1);
     data.push_back('\0');
-    PutInt32(data, 5 + 3 * i);             // Level
-    PutInt32(data, i % 5);                 // Charges (amount)...
-    for (int k = 0; k < 2; ++k) PutInt32(data, 1000 + i * 10 + k);  // ...skipped
+    PutInt32(data, 5 + 3 * i);  // Level
+    PutInt32(data, i % 5);      // Charges (amount)...
+    for (int k = 0; k < 2; ++k)
+      PutInt32(data, 1000 + i * 10 + k);                // ...skipped
     PutFloat(data, 0.25f * static_cast<float>(i + 1));  // Weight
     data.push_back(static_cast<char>(i % 2 ? -3 : 4));  // Rarity
     data += lore[i % 4];
@@ -107,7 +113,8 @@ std::string Relics() {
   return out;
 }
 
-bool WriteArchive(const std::string& path, const std::vector<DbcTable>& tables) {
+bool WriteArchive(const std::string& path,
+                  const std::vector<DbcTable>& tables) {
   std::remove(path.c_str());
   HANDLE mpq = nullptr;
   if (!SFileCreateArchive(path.c_str(), MPQ_CREATE_ARCHIVE_V1, 16, &mpq))
@@ -116,9 +123,10 @@ bool WriteArchive(const std::string& path, const std::vector<DbcTable>& tables) 
   for (const auto& t : tables) {
     const std::string bytes = t.Bytes();
     HANDLE file = nullptr;
-    ok = ok && SFileCreateFile(mpq, t.name.c_str(), 0,
-                               static_cast<DWORD>(bytes.size()), 0,
-                               MPQ_FILE_COMPRESS, &file) &&
+    ok = ok &&
+         SFileCreateFile(mpq, t.name.c_str(), 0,
+                         static_cast<DWORD>(bytes.size()), 0, MPQ_FILE_COMPRESS,
+                         &file) &&
          SFileWriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
                         MPQ_COMPRESSION_ZLIB) &&
          SFileFinishFile(file);
