@@ -13,10 +13,14 @@ REQUIRED_PACKAGES=(
   libstorm-dev
   libgtest-dev
   libbenchmark-dev
+  binutils
 )
 
 # Used when present; a failed install is reported and skipped.
-OPTIONAL_PACKAGES=()
+# g++-mingw-w64-x86-64: compiles the library's Windows branches (no link).
+OPTIONAL_PACKAGES=(
+  g++-mingw-w64-x86-64
+)
 
 log() { printf 'bootstrap: %s\n' "$*"; }
 

@@ -73,6 +73,12 @@ stage_sanitizers() {
       "-DCMAKE_SHARED_LINKER_FLAGS=$SANITIZE"
 }
 
+# The _WIN32 branches compiled with the mingw-w64 cross compiler, when
+# present (skipped otherwise).
+stage_windows() {
+  "$ROOT/scripts/wincheck.sh"
+}
+
 print_summary() {
   log "summary"
   printf '%s\n' "${SUMMARY[@]}"
@@ -89,6 +95,7 @@ main() {
   fi
   run_stage "release build (RelWithDebInfo)" stage_release
   run_stage "sanitizer build (ASan+UBSan)" stage_sanitizers
+  run_stage "Windows compile check (mingw-w64)" stage_windows
   print_summary
   [[ $FAILED -eq 0 ]]
 }
