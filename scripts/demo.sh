@@ -16,7 +16,8 @@ mkdir -p "$out"
 defs="$root/examples/sample-defs.xml"
 run() {
   # Printed with paths relative to the repository, answered for real.
-  local shown="selvane $*"
+  local shown
+  shown="selvane$(printf ' %q' "$@")"
   shown="${shown//$root\//}"
   echo "\$ $shown"
   "$build/tools/selvane" "$@" || echo "(exit status $?)"
@@ -27,7 +28,7 @@ cd "$root"
 run wdb --defs "$defs" --file "$out/relics.wdb" --key 0=5003 --result 2
 run wdb --defs "$defs" --file "$out/relics.wdb" --key "2=Echo Shell #3" --result 3
 run wdb --defs "$defs" --file "$out/relics.wdb" --key 3=41 --result 5 --json
-run wdb --defs "$defs" --file "$out/relics.wdb" --key 0=5001 --result 7 --json
+run wdb --defs "$defs" --file "$out/relics.wdb" --key 0=5002 --result 7 --json
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table 'Tables\Regions.dbc' --key 0=103 --result 3
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table 'Tables\Regions.dbc' --key 3=-56 --result 2 --json
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key "1=Teal 3" --result 2
