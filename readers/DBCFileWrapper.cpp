@@ -89,12 +89,12 @@ int CDBCFileWrapper::Open(const std::wstring& archivePath,
 int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
                                    const std::string& tablePath) {
   Close();
-  archivePath_ = archivePath;
-  tablePath_ = tablePath;
+  archive_path_ = archivePath;
+  table_path_ = tablePath;
 
   std::string narrow;
-  if (!NarrowExact(archivePath_, &narrow) || narrow.empty() || HasNul(narrow) ||
-      HasNul(tablePath_)) {
+  if (!NarrowExact(archive_path_, &narrow) || narrow.empty() ||
+      HasNul(narrow) || HasNul(table_path_)) {
     return -1;
   }
   HANDLE archive = nullptr;
@@ -102,12 +102,13 @@ int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
   archive_.reset(archive);
 
   HANDLE table = nullptr;
-  if (!SFileOpenFileEx(archive_.get(), tablePath_.c_str(), 0, &table)) {
+  if (!SFileOpenFileEx(archive_.get(), table_path_.c_str(), 0, &table)) {
     return -1;
   }
   table_.reset(table);
   window_.Reset(this);
   strings_.Reset(this);
+  failing_string_end_ = kNoEnd;
   return ReadHeader();
 }
 
@@ -227,7 +228,15 @@ int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
   // Usually the text and its NUL are at hand in one read.
   char bytes[kShortText + 1];
   const std::size_t n = text.size() + 1;
-  if (n > sizeof bytes || strings_.Read(bytes, n) != 0) {
+  const std::int64_t end =
+      static_cast<std::int64_t>(start) + static_cast<std::int64_t>(n);
+  if (n > sizeof bytes || end >= failing_string_end_) {
+    return MatchStringBytewise(start, text, matched);
+  }
+  if (strings_.Read(bytes, n) != 0) {
+    // Near the end of the table. Later reads that far fail too: they go
+    // byte by byte at once rather than refill the window each time.
+    failing_string_end_ = end;
     return MatchStringBytewise(start, text, matched);
   }
   const void* nul = std::memchr(bytes, '\0', n);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -102,8 +103,8 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   int ScanStrings(std::int64_t keyOffset, std::int64_t count,
                   const std::string& text, std::int64_t* found);
 
-  std::wstring archivePath_;
-  std::string tablePath_;
+  std::wstring archive_path_;
+  std::string table_path_;
   // Declared archive first: the table is released before it.
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
@@ -113,6 +114,10 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   // Serves the string block while a scan compares string keys, so that
   // records and strings, far apart in a large table, each keep their bytes.
   CReadWindow strings_;
+  // A read from the string window that reaches this far is known to fail.
+  static constexpr std::int64_t kNoEnd =
+      std::numeric_limits<std::int64_t>::max();
+  std::int64_t failing_string_end_ = kNoEnd;
 };
 
 #endif  // SELVANE_READERS_DBCFILEWRAPPER_H_
