@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "query/PathUtil.h"
+#include "readers/ArchiveGuard.h"
 #include "readers/Coding.h"
 
 namespace {
@@ -29,6 +30,9 @@ std::atomic<bool> g_archives_ready{false};
 std::mutex g_first_open;
 
 bool OpenArchive(const std::string& path, HANDLE* archive) {
+  // Some damaged archives crash or hang the archive library inside its open
+  // call; those never reach it.
+  if (!ArchiveIsSafeToOpen(path)) return false;
   if (g_archives_ready.load(std::memory_order_acquire)) {
     return SFileOpenArchive(path.c_str(), 0, kOpenFlags, archive);
   }
