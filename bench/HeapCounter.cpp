@@ -20,13 +20,13 @@ namespace {
 std::atomic<std::size_t> g_in_use{0};
 std::atomic<std::size_t> g_peak{0};
 
-void Added(std::size_t n) {
+[[maybe_unused]] void Added(std::size_t n) {
   const std::size_t now = g_in_use.fetch_add(n) + n;
   std::size_t peak = g_peak.load();
   while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
   }
 }
-void Removed(std::size_t n) { g_in_use.fetch_sub(n); }
+[[maybe_unused]] void Removed(std::size_t n) { g_in_use.fetch_sub(n); }
 }  // namespace
 
 namespace heap {
