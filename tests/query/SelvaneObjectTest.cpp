@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,8 @@ const DbcPathCase kDbcPathCases[] = {
     {"SlashThenBackslash", "A/B\\Items.dbc", "Items.dbc", "A/B\\Items.dbc", 0},
 };
 
+void PrintTo(const DbcPathCase& c, std::ostream* os) { *os << c.label; }
+
 class DbcPathTest : public SelvaneObjectTest,
                     public ::testing::WithParamInterface<DbcPathCase> {};
 
@@ -187,6 +190,8 @@ const WdbPathCase kWdbPathCases[] = {
     {"WholeNameWithBackslashNotLookedUp", "", "cache\\items.wdb",
      "cache\\items.wdb", -1},
 };
+
+void PrintTo(const WdbPathCase& c, std::ostream* os) { *os << c.label; }
 
 class WdbPathTest : public SelvaneObjectTest,
                     public ::testing::WithParamInterface<WdbPathCase> {};
