@@ -454,11 +454,15 @@ TEST_F(WidePathTest, DefinitionFileFailsAndOpensNothing) {
   WdbTable(defs, "items.wdb");
   defs.WriteTo(dir_, "defsi.xml");
   dir_.Write("items.wdb", WdbBytes());
+  // A NUL would end the path early and name the same existing file.
+  std::wstring withNul = W("defsi.xml");
+  withNul += L'\0';
+  withNul += L"x";
   CSelvaneObject db;
-  {
+  for (const std::wstring& path : {WideName("defs", ".xml"), withNul}) {
     OpenWatch watch(dir_.path());
     ASSERT_TRUE(watch.ok());
-    EXPECT_EQ(-1, db.InitConfig(WideName("defs", ".xml")));
+    EXPECT_EQ(-1, db.InitConfig(path));
     EXPECT_FALSE(watch.SawOpen());
   }
   EXPECT_EQ(-1, AskWdb(db, W("items.wdb")));
