@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,8 @@ const DbcPathCase kDbcPathCases[] = {
     {"SlashThenBackslash", "A/B\\Items.dbc", "Items.dbc", "A/B\\Items.dbc", 0},
 };
 
+void PrintTo(const DbcPathCase& c, std::ostream* os) { *os << c.label; }
+
 class DbcPathTest : public SelvaneObjectTest,
                     public ::testing::WithParamInterface<DbcPathCase> {};
 
@@ -187,6 +190,8 @@ const WdbPathCase kWdbPathCases[] = {
     {"WholeNameWithBackslashNotLookedUp", "", "cache\\items.wdb",
      "cache\\items.wdb", -1},
 };
+
+void PrintTo(const WdbPathCase& c, std::ostream* os) { *os << c.label; }
 
 class WdbPathTest : public SelvaneObjectTest,
                     public ::testing::WithParamInterface<WdbPathCase> {};
@@ -449,11 +454,15 @@ TEST_F(WidePathTest, DefinitionFileFailsAndOpensNothing) {
   WdbTable(defs, "items.wdb");
   defs.WriteTo(dir_, "defsi.xml");
   dir_.Write("items.wdb", WdbBytes());
+  // A NUL would end the path early and name the same existing file.
+  std::wstring withNul = W("defsi.xml");
+  withNul += L'\0';
+  withNul += L"x";
   CSelvaneObject db;
-  {
+  for (const std::wstring& path : {WideName("defs", ".xml"), withNul}) {
     OpenWatch watch(dir_.path());
     ASSERT_TRUE(watch.ok());
-    EXPECT_EQ(-1, db.InitConfig(WideName("defs", ".xml")));
+    EXPECT_EQ(-1, db.InitConfig(path));
     EXPECT_FALSE(watch.SawOpen());
   }
   EXPECT_EQ(-1, AskWdb(db, W("items.wdb")));

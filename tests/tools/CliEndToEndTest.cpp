@@ -1,0 +1,279 @@
+// The built selvane tool run as a user runs it, on files written by the
+// fixture builders.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/DbcBuilder.h"
+#include "tests/support/DefinitionBuilder.h"
+#include "tests/support/MpqBuilder.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WdbBuilder.h"
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when the tool did not exit normally
+  std::string out, err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the tool with these arguments, its stdout and stderr going to files.
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
+  const std::string outPath = dir.File("stdout.txt");
+  const std::string errPath = dir.File("stderr.txt");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> argv = {SELVANE_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+
+  Outcome outcome;
+  pid_t pid = 0;
+  const int rc =
+      posix_spawn(&pid, SELVANE_CLI, &actions, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return outcome;
+  int wstatus = 0;
+  if (waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+    outcome.status = WEXITSTATUS(wstatus);
+  outcome.out = ReadAll(outPath);
+  outcome.err = ReadAll(errPath);
+  return outcome;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WdbBuilder wdb;
+    wdb.Record(7).CString("seven").Int(70).Float(0.1f);
+    wdb.Record(8).CString("say \"hi\"\\\n\tnow").Int(-80).Float(-2.5f);
+    wdb_ = dir_.Write("items.wdb", wdb.bytes());
+
+    const std::string table =
+        DbcBuilder()
+            .Record({Int(1), Str("one"), Float(1.5f), Byte(0xC8)})
+            .Record({Int(16), Str("a\"b\\c\nd\x01"), Float(1e-7f), Byte(3)})
+            .Build();
+    archive_ = dir_.File("data.mpq");
+    MpqBuilder()
+        .Add("Data\\Items.dbc", table, MpqBuilder::Storage::kZlib)
+        .Write(archive_);
+
+    DefinitionBuilder wdbDefs("WDBFile");
+    wdbDefs.Table("items.wdb")
+        .Field("Id", {{"position", "0"}, {"type", "integer"}})
+        .Field("Length", {{"position", "1"}, {"type", "integer"}})
+        .Field("Name", {{"position", "2"}, {"type", "cstring"}})
+        .Field("Amount",
+               {{"position", "3"}, {"type", "integer"}, {"size", "4"}})
+        .Field("Rate", {{"position", "4"}, {"type", "float"}, {"size", "4"}});
+    wdbDefs.WriteTo(dir_, "wdb.xml");
+    DefinitionBuilder dbcDefs("DBCFile");
+    dbcDefs.Table("Items.dbc")
+        .Field("Id", {{"position", "0"}, {"type", "integer"}, {"size", "4"}})
+        .Field("Name", {{"position", "1"}, {"type", "string"}, {"size", "4"}})
+        .Field("Weight", {{"position", "2"}, {"type", "float"}, {"size", "4"}})
+        .Field("Level", {{"position", "3"}, {"type", "byte"}, {"size", "1"}});
+    dbcDefs.WriteTo(dir_, "dbc.xml");
+    wdbDefs_ = dir_.File("wdb.xml");
+    dbcDefs_ = dir_.File("dbc.xml");
+  }
+
+  Outcome Wdb(const std::string& key, const std::string& result,
+              bool json = false) {
+    std::vector<std::string> args = {"wdb",    "--defs",   wdbDefs_,
+                                     "--file", wdb_,       "--key",
+                                     key,      "--result", result};
+    if (json) args.push_back("--json");
+    return RunTool(dir_, args);
+  }
+  Outcome Dbc(const std::string& key, const std::string& result,
+              bool json = false) {
+    std::vector<std::string> args = {
+        "dbc",     "--defs",          dbcDefs_, "--archive", archive_,
+        "--table", "Data\\Items.dbc", "--key",  key,         "--result",
+        result};
+    if (json) args.push_back("--json");
+    return RunTool(dir_, args);
+  }
+
+  TempDir dir_;
+  std::string wdb_, archive_, wdbDefs_, dbcDefs_;
+};
+
+struct AnswerCase {
+  const char* key;
+  const char* result;
+  bool json;
+  const char* out;
+};
+
+TEST_F(CliTest, WdbAnswers) {
+  const AnswerCase cases[] = {
+      {"0=8", "3", false, "-80\n"},
+      {"0=0x8", "3", false, "-80\n"},
+      {"2=seven", "3", false, "70\n"},
+      {"0=7", "2", false, "seven\n"},
+      {"0=7", "4", false, "0.1\n"},
+      {"4=-2.5", "0", false, "8\n"},
+      {"0=7", "1", false, "14\n"},  // data length: "seven\0" + 4 + 4 bytes
+      {"0=8", "3", true, "{\"type\":\"integer\",\"value\":-80}\n"},
+      {"0=7", "4", true, "{\"type\":\"float\",\"value\":0.1}\n"},
+      {"0=7", "2", true, "{\"type\":\"cstring\",\"value\":\"seven\"}\n"},
+      {"0=8", "2", true,
+       "{\"type\":\"cstring\",\"value\":\"say \\\"hi\\\"\\\\\\n\\tnow\"}\n"},
+  };
+  for (const AnswerCase& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " -> " + c.result);
+    const Outcome o = Wdb(c.key, c.result, c.json);
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_EQ(c.out, o.out);
+    EXPECT_EQ("", o.err);
+  }
+}
+
+TEST_F(CliTest, DbcAnswers) {
+  const AnswerCase cases[] = {
+      {"0=1", "1", false, "one\n"},
+      {"1=one", "2", false, "1.5\n"},
+      {"0=0x10", "2", false, "1e-07\n"},
+      {"3=-56", "0", false, "1\n"},
+      {"0=1", "3", false, "-56\n"},
+      {"0=1", "3", true, "{\"type\":\"byte\",\"value\":-56}\n"},
+      {"0=16", "2", true, "{\"type\":\"float\",\"value\":1e-07}\n"},
+      {"0=16", "1", true,
+       "{\"type\":\"string\",\"value\":\"a\\\"b\\\\c\\nd\\u0001\"}\n"},
+  };
+  for (const AnswerCase& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " -> " + c.result);
+    const Outcome o = Dbc(c.key, c.result, c.json);
+    EXPECT_EQ(0, o.status) << o.err;
+    EXPECT_EQ(c.out, o.out);
+    EXPECT_EQ("", o.err);
+  }
+}
+
+TEST_F(CliTest, SeveralDefinitionFilesServeBothKinds) {
+  const Outcome wdb =
+      RunTool(dir_, {"wdb", "--defs", dbcDefs_, "--defs", wdbDefs_, "--file",
+                     wdb_, "--key", "0=7", "--result", "3"});
+  EXPECT_EQ(0, wdb.status) << wdb.err;
+  EXPECT_EQ("70\n", wdb.out);
+  const Outcome dbc =
+      RunTool(dir_, {"dbc", "--defs", wdbDefs_, "--defs", dbcDefs_, "--archive",
+                     archive_, "--table", "Data\\Items.dbc", "--key", "0=1",
+                     "--result", "1"});
+  EXPECT_EQ(0, dbc.status) << dbc.err;
+  EXPECT_EQ("one\n", dbc.out);
+}
+
+TEST_F(CliTest, NoAnswerExitsOne) {
+  const Outcome noMatch = Wdb("0=99", "3");
+  EXPECT_EQ(1, noMatch.status);
+  EXPECT_EQ("", noMatch.out);
+  EXPECT_TRUE(Contains(noMatch.err, "no record matched")) << noMatch.err;
+
+  const Outcome wrongTable = RunTool(
+      dir_, {"dbc", "--defs", dbcDefs_, "--archive", archive_, "--table",
+             "Data\\Other.dbc", "--key", "0=1", "--result", "1"});
+  EXPECT_EQ(1, wrongTable.status);
+  EXPECT_EQ("", wrongTable.out);
+  EXPECT_TRUE(Contains(wrongTable.err, "no definition")) << wrongTable.err;
+}
+
+TEST_F(CliTest, MissingOrBadDefinitionFileIsNamed) {
+  const std::string missing = dir_.File("nope.xml");
+  const Outcome o = RunTool(dir_, {"wdb", "--defs", missing, "--file", wdb_,
+                                   "--key", "0=7", "--result", "3"});
+  EXPECT_EQ(1, o.status);
+  EXPECT_EQ("", o.out);
+  EXPECT_TRUE(Contains(o.err, "definition file '" + missing + "'")) << o.err;
+  EXPECT_TRUE(Contains(o.err, "does not exist")) << o.err;
+
+  const std::string bad = dir_.Write("bad.xml", "<Tables/>");
+  const Outcome b =
+      RunTool(dir_, {"wdb", "--defs", wdbDefs_, "--defs", bad, "--file", wdb_,
+                     "--key", "0=7", "--result", "3"});
+  EXPECT_EQ(1, b.status);
+  EXPECT_TRUE(Contains(b.err, "definition file '" + bad + "'")) << b.err;
+  EXPECT_TRUE(Contains(b.err, "did not load")) << b.err;
+}
+
+TEST_F(CliTest, MissingDataFileIsNamed) {
+  const std::string file = dir_.File("gone.wdb");
+  const Outcome w = RunTool(dir_, {"wdb", "--defs", wdbDefs_, "--file", file,
+                                   "--key", "0=7", "--result", "3"});
+  EXPECT_EQ(1, w.status);
+  EXPECT_TRUE(Contains(w.err, "data file '" + file + "' does not exist"))
+      << w.err;
+
+  const std::string archive = dir_.File("gone.mpq");
+  const Outcome d =
+      RunTool(dir_, {"dbc", "--defs", dbcDefs_, "--archive", archive, "--table",
+                     "Data\\Items.dbc", "--key", "0=1", "--result", "1"});
+  EXPECT_EQ(1, d.status);
+  EXPECT_TRUE(Contains(d.err, "archive '" + archive + "' does not exist"))
+      << d.err;
+}
+
+TEST_F(CliTest, BadCommandLineExitsTwoWithUsage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"sql"},
+      {"wdb", "--defs", wdbDefs_, "--file", wdb_, "--result", "3"},
+      {"wdb", "--defs", wdbDefs_, "--file", wdb_, "--key", "7", "--result",
+       "3"},
+      {"wdb", "--file", wdb_, "--key", "0=7", "--result", "3"},
+      {"dbc", "--defs", dbcDefs_, "--archive", archive_, "--key", "0=1",
+       "--result", "1"},
+      {"wdb", "--defs", wdbDefs_, "--file", wdb_, "--key", "0=7", "--result",
+       "x"},
+      {"wdb", "--defs", wdbDefs_, "--file", wdb_, "--key", "0=7", "--result",
+       "3", "--colour"},
+  };
+  for (const auto& args : bad) {
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    SCOPED_TRACE(line);
+    const Outcome o = RunTool(dir_, args);
+    EXPECT_EQ(2, o.status);
+    EXPECT_EQ("", o.out);
+    EXPECT_TRUE(Contains(o.err, "Usage:")) << o.err;
+  }
+}
+
+TEST_F(CliTest, HelpPrintsUsageAndExitsZero) {
+  const Outcome o = RunTool(dir_, {"--help"});
+  EXPECT_EQ(0, o.status);
+  EXPECT_TRUE(Contains(o.out, "Usage:"));
+  EXPECT_TRUE(Contains(o.out, "selvane wdb --defs"));
+  EXPECT_TRUE(Contains(o.out, "selvane dbc --defs"));
+  EXPECT_TRUE(Contains(o.out, "Examples:"));
+  EXPECT_EQ("", o.err);
+}
+
+}  // namespace
