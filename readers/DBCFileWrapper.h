@@ -85,7 +85,13 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   // Reads the string at pos from the string window and tells whether it
   // equals text. The whole string is read even after a difference, so an
   // unterminated one fails as reading it into a string would.
-  int MatchStringAt(std::int64_t pos, const std::string& text, bool* matched);
+  // pattern: the text, when it is short and holds no NUL.
+  struct KeyPattern;
+  // kShortBlock bytes of the table at pos from the string batch, refilled
+  // as needed; null when they cannot be had that way.
+  const char* StringBytes(std::int64_t pos);
+  int MatchStringAt(std::int64_t pos, const std::string& text,
+                    const KeyPattern* pattern, bool* matched);
   int MatchStringBytewise(std::int32_t start, const std::string& text,
                           bool* matched);
 
@@ -97,9 +103,9 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   // or a read fails.
   int FindRecord(ValueKind kind, const DBParam_t& key, std::int64_t keyOffset,
                  std::int64_t count, std::int64_t* found);
-  template <typename Match>
-  int ScanFixed(std::int64_t keyOffset, std::int64_t count, std::size_t width,
-                const Match& match, std::int64_t* found);
+  template <std::size_t kWidth, typename Visit>
+  int VisitKeys(std::int64_t keyOffset, std::int64_t count, const Visit& visit,
+                std::int64_t* found);
   int ScanStrings(std::int64_t keyOffset, std::int64_t count,
                   const std::string& text, std::int64_t* found);
 
@@ -118,6 +124,13 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   static constexpr std::int64_t kNoEnd =
       std::numeric_limits<std::int64_t>::max();
   std::int64_t failing_string_end_ = kNoEnd;
+  // Records of a long scan, read many at a time; allocated on first use.
+  std::unique_ptr<char[]> batch_;
+  // The part of the string block a string-key scan is in.
+  std::unique_ptr<char[]> string_batch_;
+  std::int64_t string_batch_start_ = 0;
+  std::int64_t string_batch_length_ = 0;
+  std::int64_t table_size_ = -1;  // -1: unknown, or too short to batch
 };
 
 #endif  // SELVANE_READERS_DBCFILEWRAPPER_H_
