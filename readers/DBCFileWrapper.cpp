@@ -237,8 +237,6 @@ int CDBCFileWrapper::AppendStringAt(std::int64_t pos, std::string& out) {
   }
 }
 
-// A short string key as 64 bytes (the text, its NUL, zeros) and a mask of
-// the bytes that must equal it, compared a word at a time.
 // A short string key as words of the text and its NUL, with masks of the
 // bytes that must equal them, compared against a block of the table a word
 // at a time.
@@ -289,11 +287,7 @@ struct CDBCFileWrapper::KeyPattern {
   }
 };
 
-const char* CDBCFileWrapper::StringBytes(std::int64_t pos) {
-  if (pos >= string_batch_start_ &&
-      pos + kShortSpan <= string_batch_start_ + string_batch_length_) {
-    return string_batch_.get() + (pos - string_batch_start_);
-  }
+const char* CDBCFileWrapper::RefillStringBatch(std::int64_t pos) {
   if (pos < 0 || table_size_ < 0) return nullptr;
   const std::int64_t base = pos - pos % kSectorAlignment;
   const std::int64_t length = std::min(kBatchBytes, table_size_ - base);
@@ -323,7 +317,7 @@ int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
       start >= string_batch_start_ &&
               start + kShortSpan <= string_batch_start_ + string_batch_length_
           ? string_batch_.get() + (start - string_batch_start_)
-          : StringBytes(start);
+          : RefillStringBatch(start);
   char copy[kShortBlock];
   if (bytes == nullptr) {
     const std::int64_t end = static_cast<std::int64_t>(start) + kShortSpan;
