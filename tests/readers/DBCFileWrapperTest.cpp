@@ -364,6 +364,33 @@ TEST_P(DbcReaderTest, UnreadableStringKeyEndsTheScan) {
   }
 }
 
+TEST_P(DbcReaderTest, StringsAreReadToTheirOwnNulAndNoFurther) {
+  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const std::string tail(100, 'q');  // no NUL up to the end of the table
+  {
+    // A string longer than one compare runs off the end: the scan fails
+    // before it reaches the record that matches.
+    DbcBuilder t;
+    t.Record({Int(1), Int(4)}).Record({Int(2), Str("ab")});
+    ASSERT_EQ(4, t.AddToStringBlock(tail));
+    Store(t);
+    DBParam_t key = TextKey(1, "ab");
+    DBParam_t result = Want(0);
+    EXPECT_EQ(-1, Lookup(fields, key, result));
+  }
+  {
+    // A short string followed by unterminated bytes is read to its own NUL.
+    DbcBuilder t;
+    t.Record({Int(1), Str("xy")}).Record({Int(2), Str("ab")});
+    t.AddToStringBlock(tail);
+    Store(t);
+    DBParam_t key = TextKey(1, "ab");
+    DBParam_t result = Want(0);
+    ASSERT_EQ(0, Lookup(fields, key, result));
+    EXPECT_EQ(2, result.intValue);
+  }
+}
+
 TEST_P(DbcReaderTest, StringResultsAppendToWhatTheResultHolds) {
   Store(
       DbcBuilder().Record({Int(1), Str("Sword")}).Record({Int(2), Str("Axe")}));
