@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +80,11 @@ struct Layout {
   Storage storage;
   const char* table;
 };
+
+void PrintTo(const Layout& layout, std::ostream* os) {
+  *os << (layout.storage == Storage::kPlain ? "plain " : "zlib ")
+      << layout.table;
+}
 
 std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
   return info.param.storage == Storage::kPlain ? "PlainAtRoot" : "ZlibInFolder";
