@@ -2,10 +2,12 @@
 
 #include <StormLib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 
 #include "query/PathUtil.h"
 #include "readers/ArchiveGuard.h"
@@ -14,8 +16,13 @@
 namespace {
 
 constexpr std::int64_t kHeaderSize = 20;
-// String keys up to this length are compared from one read.
-constexpr std::size_t kShortText = 63;
+// String keys shorter than this are compared from one read of this size.
+constexpr std::size_t kShortBlock = 64;
+constexpr auto kShortSpan = static_cast<std::int64_t>(kShortBlock);
+// Long scans read this many bytes of records at a time, from a position on
+// an archive sector boundary.
+constexpr std::int64_t kBatchBytes = 256 * 1024;
+constexpr std::int64_t kSectorAlignment = 4096;
 
 // Read-only: an archive without write permission still opens, and nothing
 // asks for write access. Lookups by name need neither the listfile nor the
@@ -113,6 +120,15 @@ int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
   window_.Reset(this);
   strings_.Reset(this);
   failing_string_end_ = kNoEnd;
+  string_batch_length_ = 0;
+  // Known up to 2^31-1 only, as positions are; unknown is -1.
+  DWORD high = 0;
+  const DWORD low = SFileGetFileSize(table_.get(), &high);
+  table_size_ = low == SFILE_INVALID_SIZE
+                    ? -1
+                    : std::min<std::int64_t>(
+                          (static_cast<std::int64_t>(high) << 32) | low,
+                          std::numeric_limits<std::int32_t>::max());
   return ReadHeader();
 }
 
@@ -225,36 +241,110 @@ int CDBCFileWrapper::AppendStringAt(std::int64_t pos, std::string& out) {
   }
 }
 
+// A short string key as words of the text and its NUL, with masks of the
+// bytes that must equal them, compared against a block of the table a word
+// at a time.
+struct CDBCFileWrapper::KeyPattern {
+  static constexpr std::size_t kWords = kShortBlock / 8;
+  enum Verdict { kMatch, kDiffers, kLonger };
+
+  std::size_t words;  // covering the text and its NUL
+  std::uint64_t want[kWords];
+  std::uint64_t mask[kWords];
+
+  explicit KeyPattern(const std::string& text)
+      : words((text.size() + 1 + 7) / 8) {
+    char bytes[kShortBlock] = {};
+    char ones[kShortBlock] = {};
+    std::memcpy(bytes, text.data(), text.size());
+    std::memset(ones, 0xFF, text.size() + 1);
+    std::memcpy(want, bytes, sizeof want);
+    std::memcpy(mask, ones, sizeof mask);
+  }
+
+  static std::uint64_t Word(const char* block, std::size_t i) {
+    std::uint64_t w;
+    std::memcpy(&w, block + 8 * i, sizeof w);
+    return w;
+  }
+
+  static bool HasNul(std::uint64_t w) {
+    constexpr std::uint64_t kLow = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    return ((w - kLow) & ~w & kHigh) != 0;
+  }
+
+  // kMatch: the block begins with the text and its NUL. kDiffers: it does
+  // not, and the string it begins ends within it. kLonger: no NUL in it.
+  Verdict Compare(const char* block) const {
+    std::uint64_t diff = 0;
+    bool nul = false;
+    std::size_t i = 0;
+    for (; i < words; ++i) {
+      const std::uint64_t w = Word(block, i);
+      diff |= (w ^ want[i]) & mask[i];
+      nul = nul || HasNul(w);
+    }
+    if (diff == 0) return kMatch;
+    for (; !nul && i < kWords; ++i) nul = HasNul(Word(block, i));
+    return nul ? kDiffers : kLonger;
+  }
+};
+
+const char* CDBCFileWrapper::RefillStringBatch(std::int64_t pos) {
+  if (pos < 0 || table_size_ < 0) return nullptr;
+  const std::int64_t base = pos - pos % kSectorAlignment;
+  const std::int64_t length = std::min(kBatchBytes, table_size_ - base);
+  if (pos + kShortSpan > base + length) return nullptr;
+  if (!string_batch_) string_batch_.reset(new char[kBatchBytes]);
+  string_batch_length_ = 0;
+  if (strings_.Seek(base) != 0 ||
+      strings_.Read(string_batch_.get(), static_cast<std::size_t>(length)) !=
+          0) {
+    // The table is shorter than it said: leave it to the window.
+    strings_.Reset(this);
+    table_size_ = -1;
+    return nullptr;
+  }
+  string_batch_start_ = base;
+  string_batch_length_ = length;
+  return string_batch_.get() + (pos - base);
+}
+
 int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
-                                   bool* matched) {
+                                   const KeyPattern* pattern, bool* matched) {
   std::int32_t start = 0;
-  if (!ToPosition(pos, &start) || strings_.Seek(start) != 0) return -1;
-  // Usually the text and its NUL are at hand in one read.
-  char bytes[kShortText + 1];
-  const std::size_t n = text.size() + 1;
-  const std::int64_t end =
-      static_cast<std::int64_t>(start) + static_cast<std::int64_t>(n);
-  if (n > sizeof bytes || end >= failing_string_end_) {
-    return MatchStringBytewise(start, text, matched);
+  if (!ToPosition(pos, &start)) return -1;
+  if (pattern == nullptr) return MatchStringBytewise(start, text, matched);
+  // Usually the string and its NUL lie within one fixed-size block.
+  const char* bytes =
+      start >= string_batch_start_ &&
+              start + kShortSpan <= string_batch_start_ + string_batch_length_
+          ? string_batch_.get() + (start - string_batch_start_)
+          : RefillStringBatch(start);
+  char copy[kShortBlock];
+  if (bytes == nullptr) {
+    const std::int64_t end = static_cast<std::int64_t>(start) + kShortSpan;
+    if (end >= failing_string_end_ || strings_.Seek(start) != 0 ||
+        strings_.Read(copy, kShortBlock) != 0) {
+      // Near the end of the table. Later reads that far fail too: they go
+      // byte by byte at once rather than refill the window each time.
+      failing_string_end_ = std::min(failing_string_end_, end);
+      return MatchStringBytewise(start, text, matched);
+    }
+    bytes = copy;
   }
-  if (strings_.Read(bytes, n) != 0) {
-    // Near the end of the table. Later reads that far fail too: they go
-    // byte by byte at once rather than refill the window each time.
-    failing_string_end_ = end;
-    return MatchStringBytewise(start, text, matched);
+  const KeyPattern::Verdict verdict = pattern->Compare(bytes);
+  *matched = verdict == KeyPattern::kMatch;
+  if (verdict != KeyPattern::kLonger) return 0;
+  // Longer than the block: no match, but the rest must still be readable.
+  if (strings_.Seek(start + kShortSpan) != 0) {
+    return -1;
   }
-  const void* nul = std::memchr(bytes, '\0', n);
-  if (nul == nullptr) {
-    // Longer than the text: no match, but the rest must still be readable.
-    char c = 0;
-    do {
-      if (strings_.ReadByte(&c) != 0) return -1;
-    } while (c != '\0');
-    *matched = false;
-    return 0;
-  }
-  *matched = static_cast<const char*>(nul) == bytes + text.size() &&
-             std::memcmp(bytes, text.data(), text.size()) == 0;
+  char c = 0;
+  do {
+    if (strings_.ReadByte(&c) != 0) return -1;
+  } while (c != '\0');
   return 0;
 }
 
@@ -351,25 +441,27 @@ int CDBCFileWrapper::FindRecord(ValueKind kind, const DBParam_t& key,
   switch (kind) {
     case ValueKind::kInteger: {
       const std::int32_t want = key.intValue;
-      return ScanFixed(
-          keyOffset, count, 4,
-          [want](const char* p) { return DecodeInt32(p) == want; }, found);
+      return VisitKeys<4>(
+          keyOffset, count,
+          [want](const char* p) { return DecodeInt32(p) == want ? 1 : 0; },
+          found);
     }
     case ValueKind::kByte: {
       const std::int32_t want = key.intValue;
-      return ScanFixed(
-          keyOffset, count, 1,
+      return VisitKeys<1>(
+          keyOffset, count,
           [want](const char* p) {
-            return static_cast<signed char>(*p) == want;
+            return static_cast<signed char>(*p) == want ? 1 : 0;
           },
           found);
     }
     case ValueKind::kFloat: {
       const float want = key.floatValue;
       // IEEE equality: a NaN matches nothing, -0 matches +0.
-      return ScanFixed(
-          keyOffset, count, 4,
-          [want](const char* p) { return DecodeFloat(p) == want; }, found);
+      return VisitKeys<4>(
+          keyOffset, count,
+          [want](const char* p) { return DecodeFloat(p) == want ? 1 : 0; },
+          found);
     }
     case ValueKind::kString:
       return ScanStrings(keyOffset, count, key.strValue, found);
@@ -377,48 +469,85 @@ int CDBCFileWrapper::FindRecord(ValueKind kind, const DBParam_t& key,
   return -1;
 }
 
-// The scan reads the window directly: one bounds check and a copy per
-// record, the same bytes and failures as seeking and reading through the
-// primitives.
-template <typename Match>
-int CDBCFileWrapper::ScanFixed(std::int64_t keyOffset, std::int64_t count,
-                               std::size_t width, const Match& match,
-                               std::int64_t* found) {
-  const std::int64_t stride = header_.recordSize;
-  const std::int64_t first = kHeaderSize + keyOffset;
-  char bytes[4];
-  for (std::int64_t j = 0; j < count; ++j) {
-    std::int32_t pos = 0;
-    if (!ToPosition(first + j * stride, &pos) || window_.Seek(pos) != 0 ||
-        window_.Read(bytes, width) != 0) {
-      return -1;
-    }
-    if (match(bytes)) {
-      *found = j;
-      return 0;
-    }
-  }
-  return -1;
-}
-
 int CDBCFileWrapper::ScanStrings(std::int64_t keyOffset, std::int64_t count,
                                  const std::string& text, std::int64_t* found) {
+  const std::int64_t block = StringBlockStart();
+  // Short texts without a NUL compare from one read.
+  std::optional<KeyPattern> pattern;
+  if (text.size() < kShortBlock && text.find('\0') == std::string::npos) {
+    pattern.emplace(text);
+  }
+  return VisitKeys<4>(
+      keyOffset, count,
+      [&](const char* p) {
+        const std::int32_t offset = DecodeInt32(p);
+        bool matched = false;
+        if (offset < 0 ||
+            MatchStringAt(block + offset, text, pattern ? &*pattern : nullptr,
+                          &matched) != 0) {
+          return -1;
+        }
+        return matched ? 1 : 0;
+      },
+      found);
+}
+
+// Reads the key field of each record in turn and hands its bytes to visit,
+// which says 1 (match), 0 (go on) or -1 (fail). Long scans read many records
+// at once into a buffer of their own, straight from the table, and fall back
+// to one record at a time wherever a batch cannot be read whole; either way
+// the bytes, and the record where a read fails, are those of seeking and
+// reading record by record.
+template <std::size_t kWidth, typename Visit>
+int CDBCFileWrapper::VisitKeys(std::int64_t keyOffset, std::int64_t count,
+                               const Visit& visit, std::int64_t* found) {
+  constexpr auto kKeyWidth = static_cast<std::int64_t>(kWidth);
   const std::int64_t stride = header_.recordSize;
   const std::int64_t first = kHeaderSize + keyOffset;
-  const std::int64_t block = StringBlockStart();
-  char bytes[4];
-  for (std::int64_t j = 0; j < count; ++j) {
+  std::int64_t j = 0;
+  if (stride >= kKeyWidth && stride <= kBatchBytes / 2) {
+    while (j < count) {
+      const std::int64_t pos = first + j * stride;
+      if (pos < 0) break;
+      // Start on a sector boundary: compressed sectors then unpack once.
+      const std::int64_t base = pos - pos % kSectorAlignment;
+      const std::int64_t lead = pos - base;
+      const std::int64_t n =
+          std::min(count - j, (kBatchBytes - lead - kKeyWidth) / stride + 1);
+      const std::int64_t span = lead + (n - 1) * stride + kKeyWidth;
+      // A short rest is served by the window; nothing past 2^31-1 is read.
+      if (span <= static_cast<std::int64_t>(CReadWindow::kDefaultCapacity) ||
+          base + span - 1 > std::numeric_limits<std::int32_t>::max()) {
+        break;
+      }
+      if (!batch_) batch_.reset(new char[kBatchBytes]);
+      if (window_.Seek(base) != 0 ||
+          window_.Read(batch_.get(), static_cast<std::size_t>(span)) != 0) {
+        window_.Reset(this);
+        break;
+      }
+      const char* p = batch_.get() + lead;
+      for (std::int64_t i = 0; i < n; ++i, p += stride) {
+        const int verdict = visit(p);
+        if (verdict < 0) return -1;
+        if (verdict > 0) {
+          *found = j + i;
+          return 0;
+        }
+      }
+      j += n;
+    }
+  }
+  char bytes[kWidth];
+  for (; j < count; ++j) {
     std::int32_t pos = 0;
     if (!ToPosition(first + j * stride, &pos) || window_.Seek(pos) != 0 ||
-        window_.Read(bytes, 4) != 0) {
+        window_.Read(bytes, kWidth) != 0) {
       return -1;
     }
-    const std::int32_t offset = DecodeInt32(bytes);
-    bool matched = false;
-    if (offset < 0 || MatchStringAt(block + offset, text, &matched) != 0) {
-      return -1;
-    }
-    if (matched) {
+    const int verdict = visit(bytes);
+    if (verdict < 0) return -1;
+    if (verdict > 0) {
       *found = j;
       return 0;
     }

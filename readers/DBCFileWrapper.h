@@ -82,12 +82,21 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   std::int64_t StringBlockStart() const;
   // Appends the NUL-terminated string at pos to out.
   int AppendStringAt(std::int64_t pos, std::string& out);
-  // Reads the string at pos from the string window and tells whether it
-  // equals text. The whole string is read even after a difference, so an
-  // unterminated one fails as reading it into a string would.
-  int MatchStringAt(std::int64_t pos, const std::string& text, bool* matched);
+
+  // A short string key prepared for comparing a word at a time.
+  struct KeyPattern;
+  // Reads the string at pos and tells whether it equals text (given as
+  // pattern too when it is short and holds no NUL). The whole string is read
+  // even after a difference, so an unterminated one fails as reading it into
+  // a string would.
+  int MatchStringAt(std::int64_t pos, const std::string& text,
+                    const KeyPattern* pattern, bool* matched);
   int MatchStringBytewise(std::int32_t start, const std::string& text,
                           bool* matched);
+  // Reads the string batch anew from a sector boundary at or before pos and
+  // returns the short block of bytes at pos; null when the batch cannot
+  // hold them.
+  const char* RefillStringBatch(std::int64_t pos);
 
   int OpenUnguarded(const std::wstring& archivePath,
                     const std::string& tablePath);
@@ -97,9 +106,9 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   // or a read fails.
   int FindRecord(ValueKind kind, const DBParam_t& key, std::int64_t keyOffset,
                  std::int64_t count, std::int64_t* found);
-  template <typename Match>
-  int ScanFixed(std::int64_t keyOffset, std::int64_t count, std::size_t width,
-                const Match& match, std::int64_t* found);
+  template <std::size_t kWidth, typename Visit>
+  int VisitKeys(std::int64_t keyOffset, std::int64_t count, const Visit& visit,
+                std::int64_t* found);
   int ScanStrings(std::int64_t keyOffset, std::int64_t count,
                   const std::string& text, std::int64_t* found);
 
@@ -109,7 +118,7 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
   DBCHeader_t header_{};
-  // Serves the primitives and the records of a scan.
+  // Serves the primitives, and the records of a short scan.
   CReadWindow window_;
   // Serves the string block while a scan compares string keys, so that
   // records and strings, far apart in a large table, each keep their bytes.
@@ -118,6 +127,14 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   static constexpr std::int64_t kNoEnd =
       std::numeric_limits<std::int64_t>::max();
   std::int64_t failing_string_end_ = kNoEnd;
+  // A long scan reads records, and the string block, in batches straight
+  // from the table into these; each is allocated on first use.
+  std::unique_ptr<char[]> batch_;
+  std::unique_ptr<char[]> string_batch_;
+  std::int64_t string_batch_start_ = 0;
+  std::int64_t string_batch_length_ = 0;
+  // Bytes in the table (at most 2^31-1); -1 when unknown or found untrue.
+  std::int64_t table_size_ = -1;
 };
 
 #endif  // SELVANE_READERS_DBCFILEWRAPPER_H_

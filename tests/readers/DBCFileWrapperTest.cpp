@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +80,11 @@ struct Layout {
   Storage storage;
   const char* table;
 };
+
+void PrintTo(const Layout& layout, std::ostream* os) {
+  *os << (layout.storage == Storage::kPlain ? "plain " : "zlib ")
+      << layout.table;
+}
 
 std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
   return info.param.storage == Storage::kPlain ? "PlainAtRoot" : "ZlibInFolder";
@@ -361,6 +367,33 @@ TEST_P(DbcReaderTest, UnreadableStringKeyEndsTheScan) {
     DBParam_t result = Want(0);
     EXPECT_EQ(-1, Lookup(fields, key, result));
     ExpectUntouched(result);
+  }
+}
+
+TEST_P(DbcReaderTest, StringsAreReadToTheirOwnNulAndNoFurther) {
+  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const std::string tail(100, 'q');  // no NUL up to the end of the table
+  {
+    // A string longer than one compare runs off the end: the scan fails
+    // before it reaches the record that matches.
+    DbcBuilder t;
+    t.Record({Int(1), Int(4)}).Record({Int(2), Str("ab")});
+    ASSERT_EQ(4, t.AddToStringBlock(tail));
+    Store(t);
+    DBParam_t key = TextKey(1, "ab");
+    DBParam_t result = Want(0);
+    EXPECT_EQ(-1, Lookup(fields, key, result));
+  }
+  {
+    // A short string followed by unterminated bytes is read to its own NUL.
+    DbcBuilder t;
+    t.Record({Int(1), Str("xy")}).Record({Int(2), Str("ab")});
+    t.AddToStringBlock(tail);
+    Store(t);
+    DBParam_t key = TextKey(1, "ab");
+    DBParam_t result = Want(0);
+    ASSERT_EQ(0, Lookup(fields, key, result));
+    EXPECT_EQ(2, result.intValue);
   }
 }
 
@@ -648,6 +681,90 @@ TEST_P(DbcReaderTest, EveryTruncationFailsOrAnswersRight) {
       } else {
         EXPECT_EQ(kUntouchedInt, result.intValue);
         EXPECT_EQ("", result.strValue);
+      }
+    }
+  }
+}
+
+TEST_P(DbcReaderTest, TruncatedLargeTablesFailOrAnswerRight) {
+  // Records and strings each span several of the reader's batches; cuts
+  // fall inside and between them.
+  constexpr int kRecords = 30000;
+  DbcBuilder t;
+  std::vector<std::size_t> string_end(kRecords);
+  std::size_t block_used = 1;  // the leading empty string
+  for (int i = 0; i < kRecords; ++i) {
+    const std::string name = "name" + std::to_string(i);
+    t.Record({Int(i), Str(name), Int(7 * i)});
+    block_used += name.size() + 1;
+    string_end[static_cast<std::size_t>(i)] = block_used;
+  }
+  const std::string full = t.Build();
+  const std::size_t block = t.StringBlockStart();
+  const auto record_end = [](std::size_t i) { return 20 + 12 * (i + 1); };
+
+  struct Case {
+    const char* what;
+    DBParam_t key;
+    std::int32_t result_index;
+    std::size_t needs;
+    std::int32_t int_value;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"last record by integer", IntKey(0, kRecords - 1), 2, block,
+       7 * (kRecords - 1), ""},
+      {"last record by string", TextKey(1, "name29999"), 2, full.size(),
+       7 * (kRecords - 1), ""},
+      {"string result", IntKey(0, 25000), 1, block + string_end[25000],
+       kUntouchedInt, "name25000"},
+      {"middle record by integer", IntKey(0, 20000), 0, record_end(20000) - 8,
+       20000, ""},
+  };
+  std::vector<std::size_t> lengths = {20,
+                                      1000,
+                                      65536,
+                                      65557,
+                                      262144,
+                                      262165,
+                                      300000,
+                                      block - 1,
+                                      block,
+                                      block + 1,
+                                      block + 70000,
+                                      full.size() - 65,
+                                      full.size() - 64,
+                                      full.size() - 1,
+                                      full.size()};
+  for (const Case& c : cases) {
+    lengths.push_back(c.needs - 1);
+    lengths.push_back(c.needs);
+  }
+  MpqBuilder mpq;
+  for (const std::size_t n : lengths) {
+    mpq.Add("T" + std::to_string(n) + ".dbc", full.substr(0, n),
+            GetParam().storage);
+  }
+  const std::string archive = dir_.File("large.mpq");
+  mpq.Write(archive);
+
+  const FieldMap fields{{0, Field(kTypeInteger)},
+                        {1, Field(kTypeString)},
+                        {2, Field(kTypeInteger)}};
+  for (const Case& c : cases) {
+    for (const std::size_t n : lengths) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(n) + " bytes");
+      CDBCFileWrapper reader;
+      ASSERT_EQ(0,
+                reader.Open(Widen(archive), "T" + std::to_string(n) + ".dbc"));
+      ASSERT_EQ(0, reader.SetDefinition(&fields));
+      DBParam_t key = c.key;
+      DBParam_t result = Want(c.result_index);
+      result.strValue.clear();
+      ASSERT_EQ(n >= c.needs ? 0 : -1, reader.Query(key, result));
+      if (n >= c.needs) {
+        EXPECT_EQ(c.int_value, result.intValue);
+        EXPECT_EQ(c.text, result.strValue);
       }
     }
   }
