@@ -505,6 +505,35 @@ int CDBCFileWrapper::VisitKeys(std::int64_t keyOffset, std::int64_t count,
   const std::int64_t stride = header_.recordSize;
   const std::int64_t first = kHeaderSize + keyOffset;
   std::int64_t j = 0;
+  char bytes[kWidth];
+  // One record through the window: seek, read, visit. 1 when it decided.
+  const auto one = [&](std::int64_t record, int* verdict) {
+    std::int32_t pos = 0;
+    if (!ToPosition(first + record * stride, &pos) || window_.Seek(pos) != 0 ||
+        window_.Read(bytes, kWidth) != 0) {
+      *verdict = -1;
+      return true;
+    }
+    *verdict = visit(bytes);
+    return *verdict != 0;
+  };
+  // The first records come through the window, whose first reads are small,
+  // so that a match near the start never pays for a whole batch.
+  const std::int64_t warm =
+      stride > 0
+          ? std::min<std::int64_t>(count, static_cast<std::int64_t>(
+                                              CReadWindow::kDefaultCapacity) /
+                                                  stride +
+                                              1)
+          : count;
+  for (; j < warm; ++j) {
+    int verdict = 0;
+    if (one(j, &verdict)) {
+      if (verdict < 0) return -1;
+      *found = j;
+      return 0;
+    }
+  }
   if (stride >= kKeyWidth && stride <= kBatchBytes / 2) {
     while (j < count) {
       const std::int64_t pos = first + j * stride;
@@ -538,16 +567,10 @@ int CDBCFileWrapper::VisitKeys(std::int64_t keyOffset, std::int64_t count,
       j += n;
     }
   }
-  char bytes[kWidth];
   for (; j < count; ++j) {
-    std::int32_t pos = 0;
-    if (!ToPosition(first + j * stride, &pos) || window_.Seek(pos) != 0 ||
-        window_.Read(bytes, kWidth) != 0) {
-      return -1;
-    }
-    const int verdict = visit(bytes);
-    if (verdict < 0) return -1;
-    if (verdict > 0) {
+    int verdict = 0;
+    if (one(j, &verdict)) {
+      if (verdict < 0) return -1;
       *found = j;
       return 0;
     }

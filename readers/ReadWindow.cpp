@@ -22,6 +22,7 @@ void CReadWindow::Reset(CByteSource* source) {
   limit_ = 0;
   pos_ = 0;
   end_ = -1;
+  fill_ = static_cast<std::size_t>(kAlignment);
   failed_ = source == nullptr;
 }
 
@@ -73,9 +74,16 @@ int CReadWindow::Refill(std::size_t n) {
     }
   }
   const std::int64_t base = pos_ - pos_ % kAlignment;
+  // Refills start small and double up to the capacity: a lookup that ends
+  // near the start of a file reads (and unpacks) little, a scan soon reads
+  // in large pieces.
+  const std::size_t want =
+      std::max(fill_, static_cast<std::size_t>(pos_ - base) + n);
+  fill_ = std::min(fill_ * 2, capacity_);
   // Never ask for bytes beyond 2^31-1 nor past a known end.
   std::int64_t limit = std::min<std::int64_t>(
-      base + static_cast<std::int64_t>(capacity_), kMaxPosition + 1);
+      base + static_cast<std::int64_t>(std::min(want, capacity_)),
+      kMaxPosition + 1);
   if (end_ >= 0) limit = std::min(limit, end_);
   const auto ask = static_cast<std::uint32_t>(limit - base);
   const std::uint32_t got = std::min(

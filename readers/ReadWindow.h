@@ -113,11 +113,12 @@ class CReadWindow {
   CByteSource* source_ = nullptr;
   std::size_t capacity_;
   std::vector<char> buffer_;
-  std::int64_t start_ = 0;  // position of buffer_[0]
-  std::int64_t limit_ = 0;  // position just after the last valid byte
-  std::int64_t pos_ = 0;    // cursor, 0 .. 2^31
-  std::int64_t end_ = -1;   // end of the data once a short read showed it
-  bool failed_ = true;      // until Reset attaches a source
+  std::int64_t start_ = 0;   // position of buffer_[0]
+  std::int64_t limit_ = 0;   // position just after the last valid byte
+  std::int64_t pos_ = 0;     // cursor, 0 .. 2^31
+  std::int64_t end_ = -1;    // end of the data once a short read showed it
+  std::size_t fill_ = 4096;  // size of the next refill; doubles per refill
+  bool failed_ = true;       // until Reset attaches a source
 };
 
 #endif  // SELVANE_READERS_READWINDOW_H_
