@@ -356,39 +356,29 @@ bool IsPrefixOf(const unsigned char* p, uint64_t n, uint32_t id) {
   return true;
 }
 
-class TableCipher {
- public:
-  TableCipher() {
+// The library's table encryption: decrypts n dwords in place.
+void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
+  static const std::array<uint32_t, 0x500> table = [] {
+    std::array<uint32_t, 0x500> t{};
     uint32_t seed = 0x00100001;
     for (uint32_t i = 0; i < 0x100; ++i) {
       for (uint32_t j = 0; j < 5; ++j) {
         seed = (seed * 125 + 3) % 0x2AAAAB;
         const uint32_t high = (seed & 0xFFFF) << 16;
         seed = (seed * 125 + 3) % 0x2AAAAB;
-        table_[i + j * 0x100] = high | (seed & 0xFFFF);
+        t[i + j * 0x100] = high | (seed & 0xFFFF);
       }
     }
+    return t;
+  }();
+  uint32_t seed = 0xEEEEEEEE;
+  for (uint32_t i = 0; i < n; ++i) {
+    seed += table[0x400 + (key & 0xFF)];
+    const uint32_t plain = words[i] ^ (key + seed);
+    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+    seed = plain + seed + (seed << 5) + 3;
+    words[i] = plain;
   }
-
-  // Decrypts n little-endian dwords in place.
-  void Decrypt(uint32_t* words, uint32_t n, uint32_t key) const {
-    uint32_t seed = 0xEEEEEEEE;
-    for (uint32_t i = 0; i < n; ++i) {
-      seed += table_[0x400 + (key & 0xFF)];
-      const uint32_t plain = words[i] ^ (key + seed);
-      key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-      seed = plain + seed + (seed << 5) + 3;
-      words[i] = plain;
-    }
-  }
-
- private:
-  std::array<uint32_t, 0x500> table_{};
-};
-
-const TableCipher& Cipher() {
-  static const TableCipher cipher;
-  return cipher;
 }
 
 // An extended (HET or BET) table as the library's loader sees it.
@@ -433,7 +423,7 @@ Verdict ReadExtTable(ArchiveFile* file, uint64_t mpq_pos, uint64_t pos,
   unsigned char raw[kExtFieldCount * 4];
   if (!file->Read(at + kExtHeaderBytes, words * 4, raw)) return Verdict::kGoOn;
   for (uint32_t i = 0; i < words; ++i) out->field[i] = Fixed32(raw + 4 * i);
-  Cipher().Decrypt(out->field.data(), words, key);
+  DecryptWords(out->field.data(), words, key);
   out->known = words;
   out->present = Maybe::kYes;
   return Verdict::kGoOn;
@@ -474,9 +464,39 @@ Verdict CheckHet(const ExtTable& het, Maybe* loads) {
   return Verdict::kGoOn;
 }
 
+// Whether `count` bits at `index` fit in an entry of `entry_bits` bits and
+// in a destination of `max_bits`.
+bool FieldFits(uint32_t index, uint32_t count, uint32_t entry_bits,
+               uint32_t max_bits) {
+  return count <= max_bits &&
+         static_cast<uint64_t>(index) + count <= entry_bits;
+}
+
+// The file table walk reads every BET entry's fields and, through the HET
+// index array, every name hash; each read must stay inside its bit array.
+bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
+  const auto& b = bet.field;
+  const uint32_t entries = b[1], entry_bits = b[3];
+  if (static_cast<uint64_t>(entries) * entry_bits > 0xFFFFFFFF) return false;
+  if (static_cast<uint64_t>(entries) * b[14] > 0xFFFFFFFF) return false;
+  if (!FieldFits(b[4], b[9], entry_bits, 64) ||
+      !FieldFits(b[5], b[10], entry_bits, 32) ||
+      !FieldFits(b[6], b[11], entry_bits, 32))
+    return false;
+  if (b[18] != 0 && !FieldFits(b[7], b[12], entry_bits, 32)) return false;
+  if (b[16] > b[14]) return false;
+  // A compressed HET table's fields are not known here.
+  if (het.present != Maybe::kYes) return true;
+  const auto& h = het.field;
+  const uint32_t total = h[2], index_bits = h[4], index_size = h[6];
+  if (static_cast<uint64_t>(total) * index_bits > 0xFFFFFFFF) return false;
+  return total == 0 || FieldFits(0, index_size, index_bits, 32);
+}
+
 // The BET loader asserts that the table agrees with the archive header and
 // copies its arrays without a bound.
-Verdict CheckBet(const ExtTable& bet, const MpqHeader& h, uint32_t file_limit) {
+Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
+                 uint32_t file_limit) {
   if (bet.present == Maybe::kNo) return Verdict::kGoOn;
   if (bet.version != 1) return Verdict::kUnsafe;
   if (bet.present == Maybe::kUnknown) return Verdict::kGoOn;
@@ -493,7 +513,10 @@ Verdict CheckBet(const ExtTable& bet, const MpqHeader& h, uint32_t file_limit) {
   const uint64_t hash_bytes = (static_cast<uint32_t>(entries * f[14]) + 7) >> 3;
   if (0x58 + flag_bytes + entry_bytes + hash_bytes > bet.buffer_size)
     return Verdict::kUnsafe;
-  return Verdict::kGoOn;
+  // Only with 56-bit name hashes are the tables walked, bit field by bit
+  // field, into fixed-size destinations.
+  if (f[16] != 56 || entries == 0) return Verdict::kGoOn;
+  return WalkStaysInBounds(het, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
 }
 
 // The table loading in the library's order: HET, classic hash table, BET,
@@ -503,8 +526,8 @@ Verdict CheckTables(ArchiveFile* file, const MpqHeader& h, uint64_t mpq_pos) {
   // An archive without any table gets an empty hash table made for it.
   const bool default_hash = h.hash_count == 0 && h.het_size64 == 0;
   Maybe het_loads = Maybe::kNo;
+  ExtTable het;
   if (!default_hash && h.het_pos != 0) {
-    ExtTable het;
     if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHetKey,
                      &het) == Verdict::kUnsafe ||
         CheckHet(het, &het_loads) == Verdict::kUnsafe)
@@ -530,7 +553,7 @@ Verdict CheckTables(ArchiveFile* file, const MpqHeader& h, uint64_t mpq_pos) {
     ExtTable bet;
     if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBetKey,
                      &bet) == Verdict::kUnsafe ||
-        CheckBet(bet, h, file_limit) == Verdict::kUnsafe)
+        CheckBet(het, bet, h, file_limit) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   if (hash_loads == Maybe::kNo) return Verdict::kSafe;

@@ -177,6 +177,46 @@ void SetHetTableVersion(Archive* a, uint32_t v) {
   for (size_t i = 0; i < 4; ++i)
     a->bytes[at + 4 + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
+// The archive format's table cipher, both ways, for editing the encrypted
+// part of a BET table.
+uint32_t CipherTable(size_t i) {
+  static const std::vector<uint32_t> table = [] {
+    std::vector<uint32_t> t(0x500);
+    uint32_t seed = 0x00100001;
+    for (size_t a = 0; a < 0x100; ++a)
+      for (size_t b = 0; b < 5; ++b) {
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        const uint32_t high = (seed & 0xFFFF) << 16;
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        t[a + b * 0x100] = high | (seed & 0xFFFF);
+      }
+    return t;
+  }();
+  return table[i];
+}
+void Crypt(std::vector<uint32_t>* words, uint32_t key, bool encrypt) {
+  uint32_t seed = 0xEEEEEEEE;
+  for (uint32_t& w : *words) {
+    seed += CipherTable(0x400 + (key & 0xFF));
+    const uint32_t in = w;
+    w = in ^ (key + seed);
+    const uint32_t plain = encrypt ? in : w;
+    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+    seed = plain + seed + (seed << 5) + 3;
+  }
+}
+// Sets dword `index` of the BET table's encrypted header (0 = table size,
+// 1 = entry count, 3 = entry bits, 4 = first bit of the file position...).
+void SetBetField(Archive* a, size_t index, uint32_t value) {
+  const uint32_t kBetKey = 0xEC83B3A3;
+  const size_t at = a->header + static_cast<size_t>(a->Get(0x34, 8)) + 12;
+  std::vector<uint32_t> words((a->Get(kBetTableSize64, 8) - 12) / 4);
+  std::memcpy(words.data(), &a->bytes[at], words.size() * 4);
+  Crypt(&words, kBetKey, false);
+  words[index] = value;
+  Crypt(&words, kBetKey, true);
+  std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
+}
 // Puts `junk` 512-byte blocks before the archive; the header search finds
 // it there and all its offsets stay relative to the header.
 void PrependJunk(Archive* a, size_t blocks) {
@@ -398,6 +438,10 @@ std::vector<CorruptionCase> DangerousCases() {
        [](Archive* a) { SetBetTableSize(a, 2); }, false, false, false},
       {"v3 HET table version 2", v3,
        [](Archive* a) { SetHetTableVersion(a, 2); }, false, true, false},
+      {"v4 BET file position field far past its entry", v4,
+       [](Archive* a) { SetBetField(a, 4, 0x40000000); }, false, true, false},
+      {"v4 BET flag array longer than the table", v4,
+       [](Archive* a) { SetBetField(a, 18, 0x100000); }, false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
       // take for another archive format.
       {"v2 header cut by the end of the file", v2,
@@ -418,6 +462,16 @@ TEST_F(ArchiveGuardTest, LetsSurvivableDamageThrough) {
 TEST_F(ArchiveGuardTest, RefusesWhatCrashesOrHangsTheLibrary) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   RunCases(DangerousCases());
+}
+
+// Rewriting an unused BET field leaves a table the library still reads, so
+// the BET corruptions above change only the field they name.
+TEST_F(ArchiveGuardTest, BetFieldEditKeepsTheTableReadable) {
+  Archive a = Make({4, false, true, false});
+  SetBetField(&a, 2, 0x12345678);
+  const std::string path = Save(a);
+  EXPECT_TRUE(StormOpensAndReads(path));
+  EXPECT_TRUE(ArchiveIsSafeToOpen(path));
 }
 
 // The entry bound for tables the file cannot hold sits at 2^24 entries.
