@@ -415,6 +415,10 @@ Verdict ReadExtTable(ArchiveFile* file, uint64_t mpq_pos, uint64_t pos,
   out->data_size = Fixed32(head + 8);
   out->buffer_size = size;
   if (static_cast<uint64_t>(out->data_size) + kExtHeaderBytes > size) {
+    // Decompression is handed the whole size as input although the header
+    // takes 12 of its bytes; with equal sizes the input is copied as it is,
+    // 12 bytes past its buffer.
+    if (out->data_size == n) return Verdict::kUnsafe;
     out->present = Maybe::kUnknown;
     return Verdict::kGoOn;
   }

@@ -171,11 +171,12 @@ void SetArchiveSize(Archive* a, uint32_t size) {
   a->Put(kArchiveSize, 4, size);
 }
 void BreakChecksum(Archive* a) { a->bytes[a->header + kHeaderChecksum] ^= 1; }
-// Version field of the HET table's own (unencrypted) header.
-void SetHetTableVersion(Archive* a, uint32_t v) {
-  const size_t at = a->header + static_cast<size_t>(a->Get(kHetTablePos, 8));
+// Fields of the HET table's own (unencrypted) header: 1 version, 2 data size.
+void SetHetHeaderField(Archive* a, size_t index, uint32_t v) {
+  const size_t at =
+      a->header + static_cast<size_t>(a->Get(kHetTablePos, 8)) + 4 * index;
   for (size_t i = 0; i < 4; ++i)
-    a->bytes[at + 4 + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    a->bytes[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 // The archive format's table cipher, both ways, for editing the encrypted
 // part of a BET table.
@@ -437,7 +438,13 @@ std::vector<CorruptionCase> DangerousCases() {
       {"v4 BET size below its signature", v4,
        [](Archive* a) { SetBetTableSize(a, 2); }, false, false, false},
       {"v3 HET table version 2", v3,
-       [](Archive* a) { SetHetTableVersion(a, 2); }, false, true, false},
+       [](Archive* a) { SetHetHeaderField(a, 1, 2); }, false, true, false},
+      {"v4 HET data size equal to its stored size: copied past its buffer", v4,
+       [](Archive* a) {
+         SetHetHeaderField(a, 2,
+                           static_cast<uint32_t>(a->Get(kHetTableSize64, 8)));
+       },
+       false, false, false},
       {"v4 BET file position field far past its entry", v4,
        [](Archive* a) { SetBetField(a, 4, 0x40000000); }, false, true, false},
       {"v4 BET flag array longer than the table", v4,
