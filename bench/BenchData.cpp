@@ -1,13 +1,13 @@
 #include "bench/BenchData.h"
 
-#include <StormLib.h>
-
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
 
-#include "tests/support/Bytes.h"
+#include "tests/support/DbcBuilder.h"
+#include "tests/support/MpqBuilder.h"
+#include "tests/support/WdbBuilder.h"
 
 namespace benchdata {
 namespace {
@@ -21,27 +21,18 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 void WriteWdb(const std::string& path, std::int32_t records) {
-  std::string bytes = "BHDW";
-  PutInt32(bytes, 1);
-  bytes += "SUne";
-  PutInt32(bytes, 0);
-  PutInt32(bytes, 0);
-  std::string data;
+  WdbBuilder wdb;
   for (std::int32_t i = 0; i < records; ++i) {
-    data.clear();
-    data.append(5 + static_cast<std::size_t>(i % 16),
-                static_cast<char>('a' + i % 26));
-    data.push_back('\0');
-    PutInt32(data, 7 * i + 3);
-    PutInt32(data, i);
-    PutInt32(data, i % 100);
-    data.append(kAmountSkip, '\x5A');
-    PutFloat(data, static_cast<float>(i) / 2.0f);
-    PutInt32(bytes, i + 1);
-    PutInt32(bytes, static_cast<std::int32_t>(data.size()));
-    bytes += data;
+    wdb.Record(i + 1)
+        .CString(std::string(5 + static_cast<std::size_t>(i % 16),
+                             static_cast<char>('a' + i % 26)))
+        .Int(7 * i + 3)
+        .Int(i)
+        .Int(i % 100)
+        .Raw(std::string(kAmountSkip, '\x5A'))
+        .Float(static_cast<float>(i) / 2.0f);
   }
-  WriteFile(path, bytes);
+  WriteFile(path, wdb.bytes());
 }
 
 std::string DbcName(std::int32_t record) {
@@ -50,39 +41,16 @@ std::string DbcName(std::int32_t record) {
 
 void WriteDbcArchive(const std::string& path, const std::string& table,
                      std::int32_t records, bool compressed) {
-  std::string strings(1, '\0');
-  std::string bytes = "WDBC";
-  PutInt32(bytes, records);
-  PutInt32(bytes, kDbcColumns);
-  PutInt32(bytes, 4 * kDbcColumns);
-  std::string body;
-  body.reserve(static_cast<std::size_t>(records) * 4 * kDbcColumns);
+  DbcBuilder dbc;
   for (std::int32_t i = 0; i < records; ++i) {
-    PutInt32(body, i + 1);
-    PutInt32(body, static_cast<std::int32_t>(strings.size()));
-    strings += DbcName(i);
-    strings.push_back('\0');
-    for (const std::int32_t m : {3, 5, 7, 11, 13}) PutInt32(body, m * i);
-    PutFloat(body, static_cast<float>(i) / 2.0f);
+    dbc.Record({Int(i + 1), Str(DbcName(i)), Int(3 * i), Int(5 * i), Int(7 * i),
+                Int(11 * i), Int(13 * i), Float(static_cast<float>(i) / 2.0f)});
   }
-  PutInt32(bytes, static_cast<std::int32_t>(strings.size()));
-  bytes += body;
-  bytes += strings;
-
-  std::remove(path.c_str());
-  HANDLE mpq = nullptr;
-  if (!SFileCreateArchive(path.c_str(), MPQ_CREATE_ARCHIVE_V2, 16, &mpq))
-    throw std::runtime_error("cannot create " + path);
-  HANDLE file = nullptr;
-  const DWORD flags = compressed ? MPQ_FILE_COMPRESS : 0;
-  bool ok = SFileCreateFile(mpq, table.c_str(), 0,
-                            static_cast<DWORD>(bytes.size()), 0, flags, &file);
-  ok =
-      ok && SFileWriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                           compressed ? MPQ_COMPRESSION_ZLIB : 0);
-  ok = SFileFinishFile(file) && ok;
-  SFileCloseArchive(mpq);
-  if (!ok) throw std::runtime_error("cannot store " + table + " in " + path);
+  MpqBuilder()
+      .Add(
+          table, dbc.Build(),
+          compressed ? MpqBuilder::Storage::kZlib : MpqBuilder::Storage::kPlain)
+      .Write(path);
 }
 
 void WriteDefinitions(const std::string& path, const std::string& dbcName) {

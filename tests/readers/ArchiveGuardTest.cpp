@@ -33,14 +33,14 @@ constexpr size_t kHetTableSize64 = 0x5C;
 constexpr size_t kBetTableSize64 = 0x64;
 constexpr size_t kHeaderChecksum = 0xC0;
 
-struct ArchiveSpec {
+struct ArchiveLayout {
   int version;  // 1..4
   bool compressed;
   bool lists;  // (listfile) and (attributes)
   bool large;  // 200 more files and a multi-sector one
 };
 
-std::string SpecName(const ArchiveSpec& s) {
+std::string LayoutName(const ArchiveLayout& s) {
   return "v" + std::to_string(s.version) + (s.compressed ? "_zlib" : "_raw") +
          (s.lists ? "_lists" : "_bare") + (s.large ? "_large" : "_small");
 }
@@ -77,33 +77,35 @@ bool AddFile(HANDLE mpq, const std::string& name, const std::string& data,
 }
 
 // Builds an archive with the library's own writer and returns its bytes.
-std::string BuildArchive(const TempDir& dir, const ArchiveSpec& spec) {
+std::string BuildArchive(const TempDir& dir, const ArchiveLayout& layout) {
   const std::string path = dir.File("built.mpq");
   std::remove(path.c_str());
   SFILE_CREATE_MPQ info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
-  info.dwMpqVersion = static_cast<DWORD>(spec.version - 1);
+  info.dwMpqVersion = static_cast<DWORD>(layout.version - 1);
   info.dwStreamFlags = STREAM_PROVIDER_FLAT | BASE_PROVIDER_FILE;
-  info.dwFileFlags1 = spec.lists ? MPQ_FILE_DEFAULT_INTERNAL : 0;
-  info.dwFileFlags2 = spec.lists ? MPQ_FILE_DEFAULT_INTERNAL : 0;
-  info.dwAttrFlags = spec.lists ? MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME |
-                                      MPQ_ATTRIBUTE_MD5
-                                : 0;
+  info.dwFileFlags1 = layout.lists ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+  info.dwFileFlags2 = layout.lists ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+  info.dwAttrFlags =
+      layout.lists
+          ? MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5
+          : 0;
   info.dwSectorSize = 0x1000;
-  info.dwRawChunkSize = spec.version >= 4 ? 0x4000 : 0;
-  info.dwMaxFileCount = spec.large ? 300 : 8;
+  info.dwRawChunkSize = layout.version >= 4 ? 0x4000 : 0;
+  info.dwMaxFileCount = layout.large ? 300 : 8;
   HANDLE mpq = nullptr;
   if (!SFileCreateArchive2(path.c_str(), &info, &mpq)) return std::string();
-  bool ok = AddFile(mpq, kTableName, Payload(spec.large ? 70000 : 100, true, 1),
-                    spec.compressed);
-  for (int i = 0; spec.large && ok && i < 200; ++i) {
+  bool ok =
+      AddFile(mpq, kTableName, Payload(layout.large ? 70000 : 100, true, 1),
+              layout.compressed);
+  for (int i = 0; layout.large && ok && i < 200; ++i) {
     ok = AddFile(mpq, "Data\\F" + std::to_string(i) + ".bin",
-                 Payload(100 + i * 37, i % 2 == 0, i), spec.compressed);
+                 Payload(100 + i * 37, i % 2 == 0, i), layout.compressed);
   }
-  if (spec.large && ok)
+  if (layout.large && ok)
     ok = AddFile(mpq, "Data\\Big.bin", Payload(300000, false, 7),
-                 spec.compressed);
+                 layout.compressed);
   ok = SFileCloseArchive(mpq) && ok;
   return ok ? ReadFile(path) : std::string();
 }
@@ -261,7 +263,7 @@ bool StormOpensAndReads(const std::string& path) {
 
 struct CorruptionCase {
   const char* name;
-  ArchiveSpec spec;
+  ArchiveLayout layout;
   Corruption corrupt;
   bool safe;     // the guard's expected verdict
   bool dies;     // refused, and the library reliably kills the process
@@ -270,10 +272,10 @@ struct CorruptionCase {
 
 class ArchiveGuardTest : public ::testing::Test {
  protected:
-  Archive Make(const ArchiveSpec& spec) {
+  Archive Make(const ArchiveLayout& layout) {
     Archive a;
-    a.bytes = BuildArchive(dir_, spec);
-    a.version = spec.version;
+    a.bytes = BuildArchive(dir_, layout);
+    a.version = layout.version;
     return a;
   }
   std::string Save(const Archive& a) { return dir_.Write("case.mpq", a.bytes); }
@@ -282,20 +284,20 @@ class ArchiveGuardTest : public ::testing::Test {
   TempDir dir_;
 };
 
-std::vector<ArchiveSpec> AllWellFormedSpecs() {
-  std::vector<ArchiveSpec> specs;
+std::vector<ArchiveLayout> AllWellFormedLayouts() {
+  std::vector<ArchiveLayout> layouts;
   for (int version = 1; version <= 4; ++version)
     for (bool compressed : {false, true})
       for (bool lists : {false, true})
         for (bool large : {false, true})
-          specs.push_back({version, compressed, lists, large});
-  return specs;
+          layouts.push_back({version, compressed, lists, large});
+  return layouts;
 }
 
 TEST_F(ArchiveGuardTest, AcceptsEveryArchiveTheLibraryWrites) {
-  for (const ArchiveSpec& spec : AllWellFormedSpecs()) {
-    SCOPED_TRACE(SpecName(spec));
-    Archive a = Make(spec);
+  for (const ArchiveLayout& layout : AllWellFormedLayouts()) {
+    SCOPED_TRACE(LayoutName(layout));
+    Archive a = Make(layout);
     ASSERT_FALSE(a.bytes.empty());
     for (int placement = 0; placement < 3; ++placement) {
       Archive placed = a;
@@ -321,7 +323,7 @@ TEST_F(ArchiveGuardTest, AcceptsFilesTheLibraryRefusesByItself) {
 void ArchiveGuardTest::RunCases(const std::vector<CorruptionCase>& cases) {
   for (const CorruptionCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Archive a = Make(c.spec);
+    Archive a = Make(c.layout);
     ASSERT_FALSE(a.bytes.empty());
     c.corrupt(&a);
     const std::string path = Save(a);
@@ -336,9 +338,9 @@ void ArchiveGuardTest::RunCases(const std::vector<CorruptionCase>& cases) {
 // Inputs the library survives (opening them or refusing them): the guard
 // lets them through, and the library is run on each to show it survives.
 std::vector<CorruptionCase> SurvivableCases() {
-  const ArchiveSpec v1{1, false, false, false}, v2{2, false, false, false};
-  const ArchiveSpec v3{3, false, true, false}, v4{4, false, true, false};
-  const ArchiveSpec v1z{1, true, true, true};
+  const ArchiveLayout v1{1, false, false, false}, v2{2, false, false, false};
+  const ArchiveLayout v3{3, false, true, false}, v4{4, false, true, false};
+  const ArchiveLayout v1z{1, true, true, true};
   return {
       {"v1 hash table running far past the end (cut by the library)", v1,
        [](Archive* a) { SetHashTableCount(a, 0x100000); }, true, false, true},
@@ -375,9 +377,9 @@ std::vector<CorruptionCase> SurvivableCases() {
 // Inputs found by mutating headers of library-made archives (and the two
 // measured before): the library crashes, corrupts its heap or hangs.
 std::vector<CorruptionCase> DangerousCases() {
-  const ArchiveSpec v1{1, false, false, false}, v2{2, false, false, false};
-  const ArchiveSpec v3{3, false, true, false}, v4{4, false, true, false};
-  const ArchiveSpec v2l{2, false, false, true}, v3l{3, false, true, true};
+  const ArchiveLayout v1{1, false, false, false}, v2{2, false, false, false};
+  const ArchiveLayout v3{3, false, true, false}, v4{4, false, true, false};
+  const ArchiveLayout v2l{2, false, false, true}, v3l{3, false, true, true};
   return {
       // Division by a zero sector size on the first read.
       {"v1 sector shift 23", v1, [](Archive* a) { SetSectorShift(a, 23); },

@@ -64,7 +64,7 @@ DefinitionBuilder& DefinitionBuilder::Element(const std::string& element) {
 }
 
 DefinitionBuilder& DefinitionBuilder::Note(const std::string& text) {
-  TableSpec& table = Current();
+  TableDraft& table = Current();
   (table.hasFields ? table.tail : table.body) +=
       RenderElement("Note", text, {});
   return *this;
@@ -78,20 +78,20 @@ DefinitionBuilder& DefinitionBuilder::Field(const std::string& text,
 DefinitionBuilder& DefinitionBuilder::FieldElement(const std::string& element,
                                                    const std::string& text,
                                                    const Attributes& attrs) {
-  TableSpec& table = Current();
+  TableDraft& table = Current();
   table.hasFields = true;
   table.fields += RenderElement(element, text, attrs);
   return *this;
 }
 
 DefinitionBuilder& DefinitionBuilder::RawInTable(const std::string& xml) {
-  TableSpec& table = Current();
+  TableDraft& table = Current();
   (table.hasFields ? table.tail : table.body) += xml;
   return *this;
 }
 
 DefinitionBuilder& DefinitionBuilder::RawInFields(const std::string& xml) {
-  TableSpec& table = Current();
+  TableDraft& table = Current();
   table.hasFields = true;
   table.fields += xml;
   return *this;
@@ -100,7 +100,7 @@ DefinitionBuilder& DefinitionBuilder::RawInFields(const std::string& xml) {
 std::string DefinitionBuilder::Xml() const {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<" + root_ + ">\n";
-  for (const TableSpec& table : tables_) {
+  for (const TableDraft& table : tables_) {
     xml += "  <" + table.element;
     if (table.name) xml += " name=\"" + XmlEscape(*table.name) + "\"";
     xml += ">" + table.body;
@@ -121,7 +121,7 @@ std::wstring DefinitionBuilder::WriteRaw(const TempDir& dir,
   return Widen(dir.Write(name, xml));
 }
 
-DefinitionBuilder::TableSpec& DefinitionBuilder::Current() {
+DefinitionBuilder::TableDraft& DefinitionBuilder::Current() {
   if (tables_.empty()) throw std::logic_error("describe a table first");
   return tables_.back();
 }

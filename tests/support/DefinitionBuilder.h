@@ -44,7 +44,7 @@ class DefinitionBuilder {
                                const std::string& xml);
 
  private:
-  struct TableSpec {
+  struct TableDraft {
     std::string element = "File";
     std::optional<std::string> name;
     std::string body;    // rendered children before "Fields"
@@ -53,10 +53,10 @@ class DefinitionBuilder {
     std::string tail;  // rendered children after "Fields"
   };
 
-  TableSpec& Current();
+  TableDraft& Current();
 
   std::string root_;
-  std::vector<TableSpec> tables_;
+  std::vector<TableDraft> tables_;
 };
 
 // Escapes the five XML special characters.
