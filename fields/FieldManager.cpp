@@ -22,6 +22,9 @@ void MergeTables(CDefinitionLoader::Files* loaded,
 
 CDBFieldManager::CDBFieldManager() = default;
 CDBFieldManager::CDBFieldManager(const CDBFieldManager& other) = default;
+CDBFieldManager::CDBFieldManager(CDBFieldManager&& other) noexcept = default;
+CDBFieldManager& CDBFieldManager::operator=(CDBFieldManager&& other) noexcept =
+    default;
 CDBFieldManager& CDBFieldManager::operator=(const CDBFieldManager& other) =
     default;
 CDBFieldManager::~CDBFieldManager() = default;

@@ -20,6 +20,8 @@ class CDBFieldManager {
   CDBFieldManager();
   CDBFieldManager(const CDBFieldManager& other);
   CDBFieldManager& operator=(const CDBFieldManager& other);
+  CDBFieldManager(CDBFieldManager&& other) noexcept;
+  CDBFieldManager& operator=(CDBFieldManager&& other) noexcept;
   virtual ~CDBFieldManager();
 
   // Loads a definition file and merges its tables. 0 on success, -1 when the
