@@ -65,6 +65,15 @@ class CReadWindow {
   }
   int ReadByte(char* dst) { return Read(dst, 1); }
 
+  // The bytes the window already holds from the cursor on, for a caller
+  // that parses them in place; reads nothing and moves nothing. 0 when
+  // failed or when the cursor lies outside the window.
+  std::size_t Peek(const char** data) const {
+    const std::size_t n = failed_ ? 0 : Available();
+    if (n != 0) *data = Cursor();
+    return n;
+  }
+
   // Consumes the bytes up to and including the next `delim`, handing those
   // before it to sink(const char* data, std::size_t n) in one or more pieces.
   // Fails when the data ends first; the pieces handed over until then stay

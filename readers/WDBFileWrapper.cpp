@@ -130,6 +130,139 @@ inline int MatchField(CReadWindow& window, std::int32_t type,
   }
 }
 
+// The fields in front of the key as steps over a record held in memory:
+// each step passes a run of fixed-size fields, then one "cstring" if it
+// ends in one. Only built when no size is negative, so that the walk never
+// moves back; such definitions are left to the window's own checks.
+class KeyWalk {
+ public:
+  // Fields 2 .. index-1 of fields; false when the walk cannot be used.
+  bool Build(const std::vector<const FieldAttr_t*>& fields,
+             std::int32_t index) {
+    Step step;
+    for (std::int32_t i = kFirstDataIndex; i < index; ++i) {
+      const FieldAttr_t& entry = *fields[static_cast<std::size_t>(i)];
+      if (entry.type == kTypeCString) {
+        step.text = true;
+        steps_.push_back(step);
+        step = Step();
+        continue;
+      }
+      if (entry.size < 0) return false;
+      step.fixed += static_cast<std::uint64_t>(entry.size);
+      if (entry.type == kTypeAmount) {
+        if (entry.skipbyte < 0) return false;
+        step.fixed += static_cast<std::uint64_t>(entry.skipbyte);
+      }
+    }
+    steps_.push_back(step);
+    return true;
+  }
+
+  // Start of the key field when walking from p, or nullptr when the bytes
+  // up to end run out first.
+  const char* Walk(const char* p, const char* end) const {
+    for (const Step& step : steps_) {
+      if (step.fixed > static_cast<std::uint64_t>(end - p)) return nullptr;
+      p += step.fixed;
+      if (step.text) {
+        const void* nul =
+            std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+        if (nul == nullptr) return nullptr;
+        p = static_cast<const char*>(nul) + 1;
+      }
+    }
+    return p;
+  }
+
+ private:
+  struct Step {
+    std::uint64_t fixed = 0;
+    bool text = false;
+  };
+  std::vector<Step> steps_;
+};
+
+// What MatchField decides, on bytes held in memory: 1 matched, 0 not,
+// kNotHeld when the value runs past end, -1 for a type without a value.
+constexpr int kNotHeld = 2;
+
+int MatchInPlace(const char* p, const char* end, std::int32_t type,
+                 const DBParam_t& key) {
+  const auto held = static_cast<std::size_t>(end - p);
+  switch (type) {
+    case kTypeInteger:
+      if (held < 4) return kNotHeld;
+      return DecodeInt32(p) == key.intValue ? 1 : 0;
+    case kTypeByte:
+      if (held < 1) return kNotHeld;
+      return static_cast<signed char>(*p) == key.intValue ? 1 : 0;
+    case kTypeFloat:
+      if (held < 4) return kNotHeld;
+      return DecodeFloat(p) == key.floatValue ? 1 : 0;
+    case kTypeCString: {
+      const void* nul = std::memchr(p, '\0', held);
+      if (nul == nullptr) return kNotHeld;
+      const auto n =
+          static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+      return n == key.strValue.size() &&
+                     std::memcmp(p, key.strValue.data(), n) == 0
+                 ? 1
+                 : 0;
+    }
+    default:
+      return -1;
+  }
+}
+
+// The key test of a scan on bytes held in memory: 1 matched, 0 not, -1 the
+// query ends, kNotHeld when the record reaches past end. keyType is the key
+// field's type (index 2 on).
+int TestHeld(const char* p, const char* end, DBParam_t& key,
+             const KeyWalk& walk, std::int32_t keyType) {
+  switch (key.fieldIndex) {
+    case kIdIndex:
+    case kLengthIndex: {
+      const std::int32_t value =
+          DecodeInt32(p + (key.fieldIndex == kIdIndex ? 0 : 4));
+      if (value != key.intValue) return 0;
+      key.type = kTypeInteger;
+      return 1;
+    }
+    default: {
+      const char* at = walk.Walk(p + kFrameSize, end);
+      if (at == nullptr) return kNotHeld;
+      key.type = keyType;
+      return MatchInPlace(at, end, keyType, key);
+    }
+  }
+}
+
+// Scans the records the window holds from the cursor, which stands at
+// *start, reading nothing. Moves *start past every record that does not
+// match. 1: the record at *start matches (its framing words in id and
+// length); -1: the query ends; kNotHeld: the record at *start reaches past
+// the window and has to be tested through it.
+int ScanHeld(const CReadWindow& window, DBParam_t& key, const KeyWalk& walk,
+             std::int32_t keyType, std::int32_t* start, std::int32_t* id,
+             std::int32_t* length) {
+  const char* base = nullptr;
+  const std::size_t held = window.Peek(&base);
+  const char* end = base + held;
+  const std::int32_t first = *start;
+  for (;;) {
+    const auto offset = static_cast<std::size_t>(*start - first);
+    if (held < kFrameSize || offset > held - kFrameSize) return kNotHeld;
+    const char* p = base + offset;
+    const int tested = TestHeld(p, end, key, walk, keyType);
+    if (tested == kNotHeld) return kNotHeld;
+    *id = DecodeInt32(p);
+    *length = DecodeInt32(p + 4);
+    if (tested != 0) return tested;
+    if (!NextRecordStart(*start, *length, start)) return -1;
+  }
+}
+
 }  // namespace
 
 CWDBFileWrapper::CWDBFileWrapper() : CFileWrapper(1), source_(&stream_) {}
@@ -268,17 +401,37 @@ int CWDBFileWrapper::Scan(DBParam_t& key, DBParam_t& result) {
     fields.push_back(&entry.second);
   }
 
+  // Most records lie whole inside the window: their key is tested on the
+  // bytes in place. A record that reaches past the window, or a definition
+  // the in-place walk does not take, goes through the window's reads, which
+  // decide the same.
+  KeyWalk walk;
+  const bool inPlace =
+      key.fieldIndex < kFirstDataIndex || walk.Build(fields, key.fieldIndex);
+  const std::int32_t keyType =
+      key.fieldIndex < kFirstDataIndex
+          ? kTypeInteger
+          : fields[static_cast<std::size_t>(key.fieldIndex)]->type;
+
   std::int32_t start = kFirstRecord;
   for (;;) {
     if (!window_.ok()) return -1;
     if (SeekFromBegin(start) != 0) return -1;
-    // Both framing words in one read: a record whose second word cannot be
-    // read ends the query just as when they are read one by one.
-    char frame[kFrameSize];
-    if (window_.Read(frame, sizeof frame) != 0) return -1;
-    const std::int32_t id = DecodeInt32(frame);
-    const std::int32_t length = DecodeInt32(frame + 4);
-    const int tested = TestKey(key, id, length, fields);
+    std::int32_t id = 0;
+    std::int32_t length = 0;
+    int tested =
+        inPlace ? ScanHeld(window_, key, walk, keyType, &start, &id, &length)
+                : kNotHeld;
+    if (tested == kNotHeld) {
+      if (SeekFromBegin(start) != 0) return -1;
+      // Both framing words in one read: a record whose second word cannot
+      // be read ends the query just as when they are read one by one.
+      char frame[kFrameSize];
+      if (window_.Read(frame, sizeof frame) != 0) return -1;
+      id = DecodeInt32(frame);
+      length = DecodeInt32(frame + 4);
+      tested = TestKey(key, id, length, fields);
+    }
     if (tested < 0) return -1;
     if (tested > 0) return ReadResult(result, start, id, length, fields);
     if (!NextRecordStart(start, length, &start)) return -1;

@@ -875,6 +875,79 @@ TEST_F(WDBFileWrapperTest, ScanAcrossManyWindowsFindsEveryRecord) {
   }
 }
 
+// Keys of one record of the file below.
+struct RefillRow {
+  std::string name;
+  std::int8_t small;
+  std::int32_t number;
+  float ratio;
+  std::string tail;
+};
+
+TEST_F(WDBFileWrapperTest, KeysOfEveryTypeAreFoundAcrossEveryRefill) {
+  // Refills start small and double, so the first records cross a refill
+  // edge every few kilobytes. The first record's text grows one byte per
+  // round, which shifts every later byte across those edges: each part of a
+  // record (framing words, texts, their terminators, key values) lies on an
+  // edge in some round. Every record is asked for by each of its keys and
+  // must answer with the first record holding that value.
+  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeByte, 1),
+                                  Field(kTypeAmount, 2, 3), Field(kTypeInteger),
+                                  Field(kTypeFloat), Field(kTypeCString)});
+  for (int shift = 0; shift < 64; ++shift) {
+    SCOPED_TRACE(shift);
+    std::vector<RefillRow> rows;
+    WdbBuilder wdb;
+    for (int i = 0; wdb.size() < 13 * 1024; ++i) {
+      const int length = i == 0 ? 1 + shift : 1 + (i * 37) % 29;
+      RefillRow row{std::string(static_cast<std::size_t>(length),
+                                static_cast<char>('a' + i % 26)),
+                    static_cast<std::int8_t>(i % 200 - 100), 1000 - 3 * i,
+                    static_cast<float>(i) / 4.0f, "t" + std::to_string(i % 50)};
+      wdb.Record(i + 1)
+          .CString(row.name)
+          .Byte(static_cast<std::uint8_t>(row.small))
+          .Raw("AABBB")
+          .Int(row.number)
+          .Float(row.ratio)
+          .CString(row.tail);
+      rows.push_back(row);
+    }
+    CWDBFileWrapper reader;
+    ASSERT_EQ(0, reader.Open(Write(wdb.bytes())));
+    ASSERT_EQ(0, reader.SetDefinition(&fields));
+    // Number of the first record for which same(row) holds.
+    auto first = [&rows](auto same) {
+      return static_cast<std::int32_t>(
+                 std::find_if(rows.begin(), rows.end(), same) - rows.begin()) +
+             1;
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const RefillRow& row = rows[i];
+      const auto self = static_cast<std::int32_t>(i) + 1;
+      const std::pair<DBParam_t, std::int32_t> asks[] = {
+          {TextKey(2, row.name),
+           first([&](const RefillRow& r) { return r.name == row.name; })},
+          {IntKey(3, row.small),
+           first([&](const RefillRow& r) { return r.small == row.small; })},
+          {IntKey(5, row.number), self},
+          {FloatKey(6, row.ratio), self},
+          {TextKey(7, row.tail),
+           first([&](const RefillRow& r) { return r.tail == row.tail; })},
+          {IntKey(0, self), self},
+      };
+      for (const auto& ask : asks) {
+        DBParam_t key = ask.first;
+        DBParam_t result = Param(0);
+        ASSERT_EQ(0, reader.Query(key, result))
+            << "record " << self << " key " << key.fieldIndex;
+        ASSERT_EQ(ask.second, result.intValue)
+            << "record " << self << " key " << key.fieldIndex;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // --- Speed, run on demand ----------------------------------------------------
