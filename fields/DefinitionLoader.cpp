@@ -5,10 +5,15 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <system_error>
 #include <utility>
+
+#include "fields/StackRunner.h"
 
 namespace {
 
@@ -103,6 +108,60 @@ bool IsRegularFile(const std::string& path) {
   return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
 
+// The parser descends one call level per element level and has no limit of
+// its own: a document nested some ten thousand levels deep exhausts an
+// ordinary thread's stack. Every level begins with a '<', so their count
+// bounds the depth whatever the markup around them means, and the parse runs
+// on a stack sized for that bound. The parser needs about 200 bytes per
+// level here; the allowance leaves room for builds with larger frames.
+constexpr std::size_t kStackBase = std::size_t{1} << 20;
+constexpr std::size_t kStackPerLevel = 1024;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Stack for parsing the rest of the file from its current position, which
+// is left where it was; false when the file cannot be read or the size does
+// not fit.
+bool StackForParsing(std::FILE* file, std::size_t* bytes) {
+  const long start = std::ftell(file);
+  if (start < 0) return false;
+  std::size_t levels = 0;
+  char chunk[64 * 1024];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    for (const char* p = chunk;
+         (p = static_cast<const char*>(std::memchr(
+              p, '<', got - static_cast<std::size_t>(p - chunk)))) != nullptr;
+         ++p) {
+      ++levels;
+    }
+  }
+  if (std::ferror(file) != 0 || std::fseek(file, start, SEEK_SET) != 0) {
+    return false;
+  }
+  if (levels >
+      (std::numeric_limits<std::size_t>::max() - kStackBase) / kStackPerLevel) {
+    return false;
+  }
+  *bytes = kStackBase + levels * kStackPerLevel;
+  return true;
+}
+
+void ReadTables(const TiXmlElement& root, CDefinitionLoader::Files* tables) {
+  for (const TiXmlElement* table = root.FirstChildElement(); table != nullptr;
+       table = table->NextSiblingElement()) {
+    const std::string* name = table->Attribute(std::string("name"));
+    if (name == nullptr || name->empty()) continue;
+    // A table of the same name earlier in this document is replaced whole.
+    CDBFieldManager::DBFile_t& file = (*tables)[*name];
+    file = CDBFieldManager::DBFile_t();
+    ReadTable(*table, &file);
+  }
+}
+
 bool IsDefinitionRoot(const TiXmlElement* root) {
   return root != nullptr &&
          (root->ValueStr() == "DBCFile" || root->ValueStr() == "WDBFile");
@@ -112,21 +171,24 @@ bool IsDefinitionRoot(const TiXmlElement* root) {
 
 bool CDefinitionLoader::Load(const std::string& path, Files* files) {
   if (!IsRegularFile(path)) return false;
-  TiXmlDocument document;
-  if (!document.LoadFile(path, TIXML_DEFAULT_ENCODING)) return false;
-  const TiXmlElement* root = document.RootElement();
-  if (!IsDefinitionRoot(root)) return false;
+  // One open file for the count and the parse, so both see the same bytes.
+  const FilePtr file(std::fopen(path.c_str(), "rb"));
+  if (file == nullptr) return false;
+  std::size_t stack = 0;
+  if (!StackForParsing(file.get(), &stack)) return false;
 
-  Files loaded;
-  for (const TiXmlElement* table = root->FirstChildElement(); table != nullptr;
-       table = table->NextSiblingElement()) {
-    const std::string* name = table->Attribute(std::string("name"));
-    if (name == nullptr || name->empty()) continue;
-    // A table of the same name earlier in this document is replaced whole.
-    CDBFieldManager::DBFile_t& file = loaded[*name];
-    file = CDBFieldManager::DBFile_t();
-    ReadTable(*table, &file);
-  }
-  files->swap(loaded);
+  bool loaded = false;
+  Files tables;
+  // The document is built and torn down (also recursively) on that stack.
+  const bool ran = RunWithStack(stack, [&] {
+    TiXmlDocument document;
+    if (!document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING)) return;
+    const TiXmlElement* root = document.RootElement();
+    if (!IsDefinitionRoot(root)) return;
+    ReadTables(*root, &tables);
+    loaded = true;
+  });
+  if (!ran || !loaded) return false;
+  files->swap(tables);
   return true;
 }

@@ -1,0 +1,79 @@
+// A document nested far deeper than any definition file needs must load as
+// TinyXML reads it, whatever stack the caller's thread has.
+#include <SelvaneLibrary/FieldManager.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
+#include "tests/support/DefinitionBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+// A table whose "Note" holds depth nested elements, the field after them.
+std::string DeepDocument(int depth, bool closed) {
+  std::string xml = "<DBCFile><File name=\"Deep.dbc\"><Note>";
+  for (int i = 0; i < depth; ++i) xml += "<a>";
+  if (closed) {
+    for (int i = 0; i < depth; ++i) xml += "</a>";
+  }
+  xml +=
+      "</Note><Fields><Field position=\"0\" type=\"integer\" size=\"4\">id"
+      "</Field></Fields></File></DBCFile>";
+  return xml;
+}
+
+struct LoadTask {
+  CDBFieldManager* manager;
+  std::wstring path;
+  int status;
+};
+
+#ifndef _WIN32
+// Loads on a thread with a small stack: 10,000 levels need about 2 MiB of
+// parser stack, far more than this thread has.
+int LoadOnSmallStack(CDBFieldManager* manager, const std::wstring& path) {
+  LoadTask task{manager, path, -2};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 128 * 1024);
+  pthread_t thread;
+  const int started = pthread_create(
+      &thread, &attributes,
+      [](void* arg) -> void* {
+        auto* t = static_cast<LoadTask*>(arg);
+        t->status = t->manager->LoadDefinitions(t->path);
+        return nullptr;
+      },
+      &task);
+  pthread_attr_destroy(&attributes);
+  if (started != 0) return -3;
+  pthread_join(thread, nullptr);
+  return task.status;
+}
+
+TEST(DeepDocumentTest, LoadsOrFailsWithoutExhaustingTheCallersStack) {
+  TempDir dir;
+  CDBFieldManager manager;
+  const std::wstring deep = DefinitionBuilder::WriteRaw(
+      dir, "deep.xml", DeepDocument(10000, /*closed=*/true));
+  ASSERT_EQ(0, LoadOnSmallStack(&manager, deep));
+  const FieldMap* fields = manager.FindFields("Deep.dbc");
+  ASSERT_NE(nullptr, fields);
+  ASSERT_EQ(1u, fields->size());
+  EXPECT_EQ("id", fields->at(0).name);
+
+  // Never closed: malformed, refused, and nothing changes.
+  const std::wstring open = DefinitionBuilder::WriteRaw(
+      dir, "open.xml", DeepDocument(10000, /*closed=*/false));
+  CDBFieldManager fresh;
+  EXPECT_EQ(-1, LoadOnSmallStack(&fresh, open));
+  EXPECT_EQ(nullptr, fresh.FindFile("Deep.dbc"));
+}
+#endif
+
+}  // namespace
