@@ -519,6 +519,21 @@ TEST_F(FaultTest, ReferenceDecodersReadTheFixtures) {
   ExpectDbcMeans(db, dbc);
 }
 
+// How a table is stored in its archive, as a test parameter.
+struct Stored {
+  const char* label;
+  MpqBuilder::Storage storage;
+};
+
+const Stored kStorages[] = {{"Plain", MpqBuilder::Storage::kPlain},
+                            {"Zlib", MpqBuilder::Storage::kZlib}};
+
+void PrintTo(const Stored& s, std::ostream* os) { *os << s.label; }
+
+std::string StoredName(const ::testing::TestParamInfo<Stored>& info) {
+  return info.param.label;
+}
+
 // --- Files replaced or deleted between two queries -------------------------
 
 // How a file is swapped for other bytes: rewritten where it stands, or a new
@@ -639,13 +654,12 @@ TEST_F(FaultTest, ArchiveReplacedOrDeletedBetweenQueries) {
 
 // An archive cut short may still open when what the query needs survived;
 // then its table holds the old bytes and gives the old answers.
-class ArchiveCutTest
-    : public FaultTest,
-      public ::testing::WithParamInterface<MpqBuilder::Storage> {};
+class ArchiveCutTest : public FaultTest,
+                       public ::testing::WithParamInterface<Stored> {};
 
 TEST_P(ArchiveCutTest, CutAtEveryLengthFailsOrAnswersAsBefore) {
   const std::string table = DbcItemsBytes();
-  WriteArchive("whole.mpq", table, GetParam());
+  WriteArchive("whole.mpq", table, GetParam().storage);
   const std::string archive = ReadFile(dir_.File("whole.mpq"));
   ASSERT_GT(archive.size(), table.size());
   dir_.Write("a.mpq", archive);
@@ -669,12 +683,8 @@ TEST_P(ArchiveCutTest, CutAtEveryLengthFailsOrAnswersAsBefore) {
   EXPECT_EQ(before, AskAll(db));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Storage, ArchiveCutTest,
-    ::testing::Values(MpqBuilder::Storage::kPlain, MpqBuilder::Storage::kZlib),
-    [](const ::testing::TestParamInfo<MpqBuilder::Storage>& info) {
-      return info.param == MpqBuilder::Storage::kPlain ? "Plain" : "Zlib";
-    });
+INSTANTIATE_TEST_SUITE_P(Storage, ArchiveCutTest,
+                         ::testing::ValuesIn(kStorages), StoredName);
 
 // --- A folder where a file is expected -------------------------------------
 
@@ -914,9 +924,8 @@ TEST_F(FaultTest, WdbBytesFlippedOneAtATime) {
   }
 }
 
-class DbcHeaderFlipTest
-    : public FaultTest,
-      public ::testing::WithParamInterface<MpqBuilder::Storage> {};
+class DbcHeaderFlipTest : public FaultTest,
+                          public ::testing::WithParamInterface<Stored> {};
 
 TEST_P(DbcHeaderFlipTest, HeaderBytesFlippedOneAtATime) {
   // Every flipped table in one archive, each in a folder of its own: the
@@ -928,7 +937,7 @@ TEST_P(DbcHeaderFlipTest, HeaderBytesFlippedOneAtATime) {
     for (std::size_t f = 0; f < std::size(kFlips); ++f) {
       tables.push_back(Flipped(full, at, kFlips[f]));
       mpq.Add("F" + std::to_string(tables.size()) + "\\Items.dbc",
-              tables.back(), GetParam());
+              tables.back(), GetParam().storage);
     }
   }
   mpq.Write(dir_.File("flips.mpq"));
@@ -947,11 +956,7 @@ TEST_P(DbcHeaderFlipTest, HeaderBytesFlippedOneAtATime) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Storage, DbcHeaderFlipTest,
-    ::testing::Values(MpqBuilder::Storage::kPlain, MpqBuilder::Storage::kZlib),
-    [](const ::testing::TestParamInfo<MpqBuilder::Storage>& info) {
-      return info.param == MpqBuilder::Storage::kPlain ? "Plain" : "Zlib";
-    });
+INSTANTIATE_TEST_SUITE_P(Storage, DbcHeaderFlipTest,
+                         ::testing::ValuesIn(kStorages), StoredName);
 
 }  // namespace
