@@ -1,0 +1,328 @@
+// Queries only read the definitions, so several threads may query one
+// shared const object at once. Every answer given under concurrency must be
+// the one the same query gives when asked alone.
+#include <SelvaneLibrary/SelvaneLibrary.h>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/support/DbcBuilder.h"
+#include "tests/support/DefinitionBuilder.h"
+#include "tests/support/MpqBuilder.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WdbBuilder.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+constexpr int kQueriesPerThread = 300;
+
+// One record's values; each table lays them out in its own way.
+struct Row {
+  std::int32_t id;
+  std::string name;
+  std::int32_t amount;
+  float ratio;
+  std::uint8_t flag;
+};
+
+Row MakeRow(int table, int i) {
+  return Row{table * 100000 + i,
+             "n" + std::to_string(table) + "_" + std::to_string(i),
+             7 * i + table, 0.25f * static_cast<float>(i),
+             static_cast<std::uint8_t>((37 * i + table) & 0xFF)};
+}
+
+// The values a key can be asked by.
+enum class By { kId, kName, kAmount, kRatio, kFlag };
+
+// A table file and, per value, the field index that holds it (-1: none).
+struct Target {
+  bool wdb;
+  const char* file;   // WDB file, or archive
+  const char* table;  // inside the archive
+  int salt;           // MakeRow's table number
+  int rows;
+  std::int32_t fields;  // result indexes run 0 .. fields-1
+  std::int32_t index[5];
+};
+
+// a.wdb: id, length, name, amount, ratio, flag. b.wdb: id, length, amount,
+// name. Big.dbc and Small.dbc: id, name, ratio, flag, amount; stored plain
+// in p.mpq and zlib-compressed in z.mpq, Big in a folder in z.mpq.
+const Target kTargets[] = {
+    {true, "a.wdb", "", 1, 600, 6, {0, 2, 3, 4, 5}},
+    {true, "b.wdb", "", 2, 40, 4, {0, 3, 2, -1, -1}},
+    {false, "p.mpq", "Big.dbc", 3, 3000, 5, {0, 1, 4, 2, 3}},
+    {false, "z.mpq", "Data\\Big.dbc", 3, 3000, 5, {0, 1, 4, 2, 3}},
+    {false, "p.mpq", "Small.dbc", 4, 5, 5, {0, 1, 4, 2, 3}},
+    {false, "z.mpq", "Small.dbc", 4, 5, 5, {0, 1, 4, 2, 3}},
+};
+
+std::string WdbA() {
+  WdbBuilder wdb;
+  for (int i = 0; i < 600; ++i) {
+    const Row r = MakeRow(1, i);
+    wdb.Record(r.id).CString(r.name).Int(r.amount).Float(r.ratio).Byte(r.flag);
+  }
+  return wdb.bytes();
+}
+
+std::string WdbB() {
+  WdbBuilder wdb;
+  for (int i = 0; i < 40; ++i) {
+    const Row r = MakeRow(2, i);
+    wdb.Record(r.id).Int(r.amount).CString(r.name);
+  }
+  return wdb.bytes();
+}
+
+std::string Dbc(int salt, int rows) {
+  DbcBuilder t;
+  for (int i = 0; i < rows; ++i) {
+    const Row r = MakeRow(salt, i);
+    t.Record(
+        {Int(r.id), Str(r.name), Float(r.ratio), Byte(r.flag), Int(r.amount)});
+  }
+  return t.Build();
+}
+
+using Attrs = DefinitionBuilder::Attributes;
+Attrs F(int position, const char* type) {
+  const bool byte = std::string(type) == "byte";
+  return {{"position", std::to_string(position)},
+          {"type", type},
+          {"size", std::string(type) == "cstring" ? "0"
+                   : byte                         ? "1"
+                                                  : "4"}};
+}
+
+std::string DefinitionsXml() {
+  DefinitionBuilder defs;
+  defs.Table("a.wdb")
+      .Field("Id", F(0, "integer"))
+      .Field("Length", F(1, "integer"))
+      .Field("Name", F(2, "cstring"))
+      .Field("Amount", F(3, "integer"))
+      .Field("Ratio", F(4, "float"))
+      .Field("Flag", F(5, "byte"));
+  defs.Table("b.wdb")
+      .Field("Id", F(0, "integer"))
+      .Field("Length", F(1, "integer"))
+      .Field("Amount", F(2, "integer"))
+      .Field("Name", F(3, "cstring"));
+  for (const char* name : {"Big.dbc", "Small.dbc"}) {
+    defs.Table(name)
+        .Field("Id", F(0, "integer"))
+        .Field("Name", F(1, "string"))
+        .Field("Ratio", F(2, "float"))
+        .Field("Flag", F(3, "byte"))
+        .Field("Amount", F(4, "integer"));
+  }
+  return defs.Xml();
+}
+
+// One query: a target, a key and the result field wanted.
+struct Spec {
+  const Target* target;
+  DBParam_t key;
+  std::int32_t resultIndex;
+};
+
+// Keys by every value a target holds, taken from a random row, or (one in
+// five) a value no row holds; results from any field.
+std::vector<Spec> MakeSpecs(int count) {
+  std::mt19937 gen(20240611);
+  std::vector<Spec> specs;
+  while (static_cast<int>(specs.size()) < count) {
+    const Target& t = kTargets[gen() % std::size(kTargets)];
+    const auto by = static_cast<By>(gen() % 5);
+    const std::int32_t index = t.index[static_cast<int>(by)];
+    if (index < 0) continue;
+    const bool miss = gen() % 5 == 0;
+    const int row =
+        miss ? t.rows + 1000
+             : static_cast<int>(gen() % static_cast<unsigned>(t.rows));
+    const Row r = MakeRow(t.salt, row);
+    Spec s{&t, {}, static_cast<std::int32_t>(gen() % t.fields)};
+    s.key.fieldIndex = index;
+    switch (by) {
+      case By::kId:
+        s.key.intValue = r.id;
+        break;
+      case By::kName:
+        s.key.strValue = r.name;
+        break;
+      case By::kAmount:
+        s.key.intValue = r.amount;
+        break;
+      case By::kRatio:
+        s.key.floatValue = r.ratio;
+        break;
+      case By::kFlag:
+        // A flag no row holds does not exist among 256 byte values.
+        s.key.intValue = miss ? 1000 : static_cast<std::int8_t>(r.flag);
+        break;
+    }
+    specs.push_back(s);
+  }
+  return specs;
+}
+
+struct Answer {
+  int status;
+  std::int32_t keyType, type, intValue;
+  std::string text;
+  std::uint32_t floatBits;
+
+  bool operator==(const Answer& o) const {
+    return std::tie(status, keyType, type, intValue, text, floatBits) ==
+           std::tie(o.status, o.keyType, o.type, o.intValue, o.text,
+                    o.floatBits);
+  }
+};
+
+Answer Ask(const CSelvaneObject& db, const std::string& dir, const Spec& s) {
+  DBParam_t key = s.key;
+  DBParam_t result;
+  result.fieldIndex = s.resultIndex;
+  const std::wstring path = Widen(dir + "/" + s.target->file);
+  const int status = s.target->wdb
+                         ? db.QueryWDB(path, key, result)
+                         : db.QueryDBC(path, s.target->table, key, result);
+  std::uint32_t bits;
+  std::memcpy(&bits, &result.floatValue, sizeof bits);
+  return Answer{status,          key.type,        result.type,
+                result.intValue, result.strValue, bits};
+}
+
+// Each thread asks its own shuffled sequence of the specs; all start
+// together. answers[t][k] answers specs[order[t][k]].
+struct Runs {
+  std::vector<std::vector<std::size_t>> order;
+  std::vector<std::vector<Answer>> answers;
+};
+
+Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
+                const std::vector<Spec>& specs) {
+  Runs runs;
+  runs.order.resize(kThreads);
+  runs.answers.resize(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    std::mt19937 gen(static_cast<unsigned>(t));
+    for (int k = 0; k < kQueriesPerThread; ++k) {
+      runs.order[t].push_back(gen() % specs.size());
+    }
+  }
+  std::atomic<int> waiting{kThreads};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      waiting.fetch_sub(1);
+      while (waiting.load() > 0) std::this_thread::yield();
+      for (std::size_t i : runs.order[t]) {
+        runs.answers[t].push_back(Ask(db, dir, specs[i]));
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  return runs;
+}
+
+class ConcurrencyTest : public ::testing::Test {
+ protected:
+  // The files are written by a child process: this process then makes its
+  // first archive opens in the test itself, as a host does.
+  void SetUp() override {
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      int code = 0;
+      try {
+        dir_.Write("a.wdb", WdbA());
+        dir_.Write("b.wdb", WdbB());
+        MpqBuilder()
+            .Add("Big.dbc", Dbc(3, 3000))
+            .Add("Small.dbc", Dbc(4, 5))
+            .Write(dir_.File("p.mpq"));
+        MpqBuilder()
+            .Add("Data\\Big.dbc", Dbc(3, 3000), MpqBuilder::Storage::kZlib)
+            .Add("Small.dbc", Dbc(4, 5), MpqBuilder::Storage::kZlib)
+            .Write(dir_.File("z.mpq"));
+      } catch (...) {
+        code = 1;
+      }
+      _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(0, db_.InitConfig(DefinitionBuilder::WriteRaw(dir_, "defs.xml",
+                                                            DefinitionsXml())));
+  }
+
+  // Compares every threaded answer with the serial one; returns how many
+  // differ.
+  int Mismatches(const Runs& runs, const std::vector<Answer>& serial) const {
+    int wrong = 0;
+    for (int t = 0; t < kThreads; ++t) {
+      for (std::size_t k = 0; k < runs.order[t].size(); ++k) {
+        if (!(runs.answers[t][k] == serial[runs.order[t][k]])) ++wrong;
+      }
+    }
+    return wrong;
+  }
+
+  std::vector<Answer> Serial(const std::vector<Spec>& specs) const {
+    std::vector<Answer> serial;
+    for (const Spec& s : specs) serial.push_back(Ask(db_, dir_.path(), s));
+    return serial;
+  }
+
+  TempDir dir_;
+  CSelvaneObject db_;
+};
+
+TEST_F(ConcurrencyTest, ThreadsGetTheSerialAnswers) {
+  const std::vector<Spec> specs = MakeSpecs(120);
+  const std::vector<Answer> serial = Serial(specs);
+  // The mix holds hits and misses, text results, and both kinds of file.
+  int hits = 0, misses = 0, texts = 0, wdb = 0;
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    serial[i].status == 0 ? ++hits : ++misses;
+    if (serial[i].status == 0 && !serial[i].text.empty()) ++texts;
+    if (specs[i].target->wdb) ++wdb;
+  }
+  EXPECT_GT(hits, 60);
+  EXPECT_GT(misses, 10);
+  EXPECT_GT(texts, 10);
+  EXPECT_GT(wdb, 20);
+  EXPECT_LT(wdb, 100);
+
+  const CSelvaneObject& shared = db_;
+  EXPECT_EQ(0, Mismatches(RunThreads(shared, dir_.path(), specs), serial));
+}
+
+// In a process of its own (as ctest runs each test) the threads make the
+// process's first archive opens at the same moment.
+TEST_F(ConcurrencyTest, FirstArchiveOpensFromManyThreadsAtOnce) {
+  std::vector<Spec> specs;
+  for (const Spec& s : MakeSpecs(200)) {
+    if (!s.target->wdb) specs.push_back(s);
+  }
+  const CSelvaneObject& shared = db_;
+  const Runs runs = RunThreads(shared, dir_.path(), specs);
+  EXPECT_EQ(0, Mismatches(runs, Serial(specs)));
+}
+
+}  // namespace
