@@ -79,6 +79,16 @@ stage_windows() {
   "$ROOT/scripts/wincheck.sh"
 }
 
+# Every fuzz target for 20 s, where clang with the libFuzzer runtime is
+# present (scripts/bootstrap.sh --fuzz installs it); skipped otherwise.
+stage_fuzz() {
+  if ! "$ROOT/scripts/fuzz.sh" --check; then
+    echo "skipped: no clang++ with the libFuzzer runtime"
+    return 0
+  fi
+  "$ROOT/scripts/fuzz.sh" 20
+}
+
 print_summary() {
   log "summary"
   printf '%s\n' "${SUMMARY[@]}"
@@ -96,6 +106,7 @@ main() {
   run_stage "release build (RelWithDebInfo)" stage_release
   run_stage "sanitizer build (ASan+UBSan)" stage_sanitizers
   run_stage "Windows compile check (mingw-w64)" stage_windows
+  run_stage "fuzz targets (libFuzzer, 20 s each)" stage_fuzz
   print_summary
   [[ $FAILED -eq 0 ]]
 }
