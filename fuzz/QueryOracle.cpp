@@ -45,7 +45,7 @@ int Check(const Ask& ask, const DBParam_t& key, const DBParam_t& result,
   Outcome second{0, key, result};
   second.rc = ask(second.key, second.result);
   if (first.rc != 0 && first.rc != -1) Fail("status neither 0 nor -1", first);
-  // Bytes unpacked from a damaged zlib stream are not the same twice (see
+  // Bytes of a zlib sector that unpacked short are not the same twice (see
   // DamagedStreamWatch.h); only for those reads is the comparison skipped.
   const bool comparable = DamagedStreamWatch::Count() == damaged;
   if (comparable && (first.rc != second.rc || !Same(first.key, second.key) ||
@@ -68,7 +68,7 @@ int Check(const Ask& ask, const DBParam_t& key, const DBParam_t& result,
                  "query %d -> %d: rc %d, type %d, int %d, text \"%s\"%s\n",
                  key.fieldIndex, result.fieldIndex, first.rc, first.result.type,
                  first.result.intValue, first.result.strValue.c_str(),
-                 comparable ? "" : " (damaged zlib stream: not compared)");
+                 comparable ? "" : " (short zlib sector: not compared)");
   }
   return first.rc;
 }

@@ -9,8 +9,8 @@
 // the process (a finding for the fuzzer) when the two outcomes differ or a
 // success reports a type the reader cannot have read. Queries keep no
 // state, so the same question on the same file must get the same answer;
-// the one exception, a table the archive library unpacked from a damaged
-// zlib stream, is told apart by DamagedStreamWatch and not compared.
+// the one exception, a table the archive library unpacked from a short
+// zlib sector, is told apart by DamagedStreamWatch and not compared.
 // Returns the query's result. With SELVANE_FUZZ_VERBOSE set in the
 // environment every outcome is printed to stderr.
 int CheckedQueryWDB(const CSelvaneObject& db, const std::wstring& path,

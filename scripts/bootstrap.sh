@@ -2,7 +2,8 @@
 # Installs, only when missing, the Debian 12 packages needed to build, test
 # and benchmark the library. Run as root (or it prints what to install).
 # With --fuzz it also installs what scripts/fuzz.sh needs: clang with its
-# libFuzzer and sanitizer runtimes, and the symbolizer for stack traces.
+# libFuzzer and sanitizer runtimes, the zlib header and the symbolizer for
+# stack traces.
 set -euo pipefail
 
 # Needed by every build; the script fails when one cannot be installed.
@@ -28,6 +29,7 @@ OPTIONAL_PACKAGES=(
 FUZZ_PACKAGES=(
   clang
   libclang-rt-14-dev
+  zlib1g-dev
 )
 # Used with --fuzz when present: symbolized sanitizer stack traces.
 FUZZ_OPTIONAL_PACKAGES=(

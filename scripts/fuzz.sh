@@ -19,12 +19,13 @@ declare -A MAX_LEN=([definitions]=65536 [wdb]=16384 [dbc]=16384 [archive]=65536)
 
 log() { printf 'fuzz: %s\n' "$*"; }
 
-# True when clang++ builds and links a trivial fuzz target.
+# True when clang++ builds and links a trivial fuzz target (with the zlib
+# header, which the archive target's watch on the archive library needs).
 toolchain_present() {
   command -v clang++ >/dev/null 2>&1 || return 1
   local dir status=0
   dir=$(mktemp -d)
-  printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
+  printf '%s\n' '#include <zlib.h>' '#include <cstddef>' '#include <cstdint>' \
     'extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }' \
     >"$dir/probe.cpp"
   clang++ -fsanitize=fuzzer,address,undefined "$dir/probe.cpp" -o "$dir/probe" \
