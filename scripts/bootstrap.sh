@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs, only when missing, the Debian 12 packages needed to build, test
 # and benchmark the library. Run as root (or it prints what to install).
+# With --fuzz it also installs what scripts/fuzz.sh needs: clang with its
+# libFuzzer and sanitizer runtimes, the zlib header and the symbolizer for
+# stack traces.
 set -euo pipefail
 
 # Needed by every build; the script fails when one cannot be installed.
@@ -20,6 +23,17 @@ REQUIRED_PACKAGES=(
 # g++-mingw-w64-x86-64: compiles the library's Windows branches (no link).
 OPTIONAL_PACKAGES=(
   g++-mingw-w64-x86-64
+)
+
+# Needed with --fuzz only.
+FUZZ_PACKAGES=(
+  clang
+  libclang-rt-14-dev
+  zlib1g-dev
+)
+# Used with --fuzz when present: symbolized sanitizer stack traces.
+FUZZ_OPTIONAL_PACKAGES=(
+  llvm
 )
 
 log() { printf 'bootstrap: %s\n' "$*"; }
@@ -46,6 +60,17 @@ apt_install() {
 }
 
 main() {
+  case "${1:-}" in
+    "") ;;
+    --fuzz)
+      REQUIRED_PACKAGES+=("${FUZZ_PACKAGES[@]}")
+      OPTIONAL_PACKAGES+=("${FUZZ_OPTIONAL_PACKAGES[@]}")
+      ;;
+    *)
+      echo "usage: scripts/bootstrap.sh [--fuzz]" >&2
+      return 2
+      ;;
+  esac
   local -a required optional
   mapfile -t required < <(missing_from "${REQUIRED_PACKAGES[@]}")
   mapfile -t optional < <(missing_from "${OPTIONAL_PACKAGES[@]}")

@@ -27,16 +27,26 @@ MpqBuilder& MpqBuilder::Add(const std::string& name, const std::string& bytes,
   return *this;
 }
 
+MpqBuilder& MpqBuilder::Version(int version) {
+  if (version < 1 || version > 4) {
+    throw std::invalid_argument("archive versions are 1 to 4");
+  }
+  version_ = version;
+  return *this;
+}
+
 void MpqBuilder::Write(const std::string& path) const {
   std::remove(path.c_str());
   // Room for every entry plus the listfile and attributes, which real
   // archives carry and the reader must not need.
   const auto max_files =
       static_cast<DWORD>(std::max<std::size_t>(16, entries_.size() + 8));
+  const DWORD formats[] = {MPQ_CREATE_ARCHIVE_V1, MPQ_CREATE_ARCHIVE_V2,
+                           MPQ_CREATE_ARCHIVE_V3, MPQ_CREATE_ARCHIVE_V4};
   HANDLE archive = nullptr;
   Check(SFileCreateArchive(
             path.c_str(),
-            MPQ_CREATE_ARCHIVE_V1 | MPQ_CREATE_LISTFILE | MPQ_CREATE_ATTRIBUTES,
+            formats[version_ - 1] | MPQ_CREATE_LISTFILE | MPQ_CREATE_ATTRIBUTES,
             max_files, &archive),
         "SFileCreateArchive " + path);
   try {

@@ -12,6 +12,8 @@ class MpqBuilder {
 
   MpqBuilder& Add(const std::string& name, const std::string& bytes,
                   Storage storage = Storage::kPlain);
+  // Archive format version, 1 (the default) to 4.
+  MpqBuilder& Version(int version);
 
   // Creates the archive at path (replacing any file there); throws
   // std::runtime_error when the archive library refuses.
@@ -24,6 +26,7 @@ class MpqBuilder {
     Storage storage;
   };
   std::vector<Entry> entries_;
+  int version_ = 1;
 };
 
 #endif  // SELVANE_TESTS_SUPPORT_MPQBUILDER_H_

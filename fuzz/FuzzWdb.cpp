@@ -1,0 +1,59 @@
+// Fuzz target for WDB cache files. The input is a query prefix (see
+// QueryPrefix.h; the flags are unused) followed by the bytes of a WDB file,
+// which is written to disk and queried through the query object with a
+// fixed definition of every field type the reader reads or passes over.
+#include <SelvaneLibrary/SelvaneLibrary.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/Fixtures.h"
+#include "fuzz/QueryOracle.h"
+#include "fuzz/QueryPrefix.h"
+#include "fuzz/ScratchDir.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+struct Setup {
+  ScratchDir dir{"wdb"};
+  CSelvaneObject db;
+  std::wstring path = Widen(dir.File(kWdbFileName));
+
+  Setup() {
+    if (!dir.Write("defs.xml", WdbDefinitionXml()) ||
+        db.InitConfig(Widen(dir.File("defs.xml"))) != 0) {
+      std::fprintf(stderr, "fuzz_wdb: cannot set up in %s\n",
+                   dir.path().c_str());
+      std::exit(1);
+    }
+  }
+};
+
+const Setup& Get() {
+  static const Setup setup;
+  return setup;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  Get();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  const Setup& s = Get();
+  QueryPrefix prefix;
+  if (!QueryPrefix::Decode(data, size, &prefix)) return 0;
+  if (!s.dir.Write(kWdbFileName, data + QueryPrefix::kSize,
+                   size - QueryPrefix::kSize)) {
+    return 0;
+  }
+  for (int i = 0; i < QueryPrefix::kQueries; ++i) {
+    CheckedQueryWDB(s.db, s.path, prefix.Key(i), prefix.Result(i));
+  }
+  return 0;
+}

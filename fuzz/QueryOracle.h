@@ -1,0 +1,22 @@
+#ifndef SELVANE_FUZZ_QUERYORACLE_H_
+#define SELVANE_FUZZ_QUERYORACLE_H_
+
+#include <SelvaneLibrary/SelvaneLibrary.h>
+
+#include <string>
+
+// Runs one query twice, from the same key and result records, and aborts
+// the process (a finding for the fuzzer) when the two outcomes differ or a
+// success reports a type the reader cannot have read. Queries keep no
+// state, so the same question on the same file must get the same answer;
+// the one exception, a table the archive library unpacked from a short
+// zlib sector, is told apart by DamagedStreamWatch and not compared.
+// Returns the query's result. With SELVANE_FUZZ_VERBOSE set in the
+// environment every outcome is printed to stderr.
+int CheckedQueryWDB(const CSelvaneObject& db, const std::wstring& path,
+                    const DBParam_t& key, const DBParam_t& result);
+int CheckedQueryDBC(const CSelvaneObject& db, const std::wstring& archive,
+                    const std::string& table, const DBParam_t& key,
+                    const DBParam_t& result);
+
+#endif  // SELVANE_FUZZ_QUERYORACLE_H_
