@@ -1,9 +1,16 @@
 #include "fuzz/Fixtures.h"
 
+#include <SelvaneLibrary/SelvaneLibrary.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/ScratchDir.h"
 
 #include "tests/support/DbcBuilder.h"
 #include "tests/support/DefinitionBuilder.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/WdbBuilder.h"
 
 const char kWdbFileName[] = "Fuzz.wdb";
@@ -103,4 +110,14 @@ std::string SampleArchiveTable(int records) {
                 Float(2.5f * static_cast<float>(id))});
   }
   return dbc.Build();
+}
+
+void LoadDefinitionsOrExit(const char* target, const ScratchDir& dir,
+                           const std::string& xml, CSelvaneObject* db) {
+  if (!dir.Write("defs.xml", xml) ||
+      db->InitConfig(Widen(dir.File("defs.xml"))) != 0) {
+    std::fprintf(stderr, "%s: cannot set up in %s\n", target,
+                 dir.path().c_str());
+    std::exit(1);
+  }
 }

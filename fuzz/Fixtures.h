@@ -3,6 +3,9 @@
 
 #include <string>
 
+class CSelvaneObject;
+class ScratchDir;
+
 // The fixed definitions and sample files the fuzz targets and their seed
 // generator share. The samples hold ids 1 to 3 with the texts "one", "two"
 // and "three"; the second record is the one the seeds ask for.
@@ -31,5 +34,10 @@ extern const char kArchiveTablePath[];
 std::string ArchiveDefinitionXml();
 // Ids 1 to records, texts repeating "one", "two", "three".
 std::string SampleArchiveTable(int records = 3);
+
+// Writes xml as dir's "defs.xml" and loads it into db. A target that cannot
+// set itself up ends the process with a message naming it.
+void LoadDefinitionsOrExit(const char* target, const ScratchDir& dir,
+                           const std::string& xml, CSelvaneObject* db);
 
 #endif  // SELVANE_FUZZ_FIXTURES_H_

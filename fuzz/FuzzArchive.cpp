@@ -24,12 +24,7 @@ struct Setup {
   std::wstring archive = Widen(dir.File("input.mpq"));
 
   Setup() {
-    if (!dir.Write("defs.xml", ArchiveDefinitionXml()) ||
-        db.InitConfig(Widen(dir.File("defs.xml"))) != 0) {
-      std::fprintf(stderr, "fuzz_archive: cannot set up in %s\n",
-                   dir.path().c_str());
-      std::exit(1);
-    }
+    LoadDefinitionsOrExit("fuzz_archive", dir, ArchiveDefinitionXml(), &db);
   }
 };
 

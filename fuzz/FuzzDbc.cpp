@@ -25,14 +25,7 @@ struct Setup {
   std::string archive = dir.File("table.mpq");
   std::wstring wideArchive = Widen(archive);
 
-  Setup() {
-    if (!dir.Write("defs.xml", DbcDefinitionXml()) ||
-        db.InitConfig(Widen(dir.File("defs.xml"))) != 0) {
-      std::fprintf(stderr, "fuzz_dbc: cannot set up in %s\n",
-                   dir.path().c_str());
-      std::exit(1);
-    }
-  }
+  Setup() { LoadDefinitionsOrExit("fuzz_dbc", dir, DbcDefinitionXml(), &db); }
 };
 
 const Setup& Get() {

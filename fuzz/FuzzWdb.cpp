@@ -5,8 +5,6 @@
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "fuzz/Fixtures.h"
 #include "fuzz/QueryOracle.h"
@@ -21,14 +19,7 @@ struct Setup {
   CSelvaneObject db;
   std::wstring path = Widen(dir.File(kWdbFileName));
 
-  Setup() {
-    if (!dir.Write("defs.xml", WdbDefinitionXml()) ||
-        db.InitConfig(Widen(dir.File("defs.xml"))) != 0) {
-      std::fprintf(stderr, "fuzz_wdb: cannot set up in %s\n",
-                   dir.path().c_str());
-      std::exit(1);
-    }
-  }
+  Setup() { LoadDefinitionsOrExit("fuzz_wdb", dir, WdbDefinitionXml(), &db); }
 };
 
 const Setup& Get() {

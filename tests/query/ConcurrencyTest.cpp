@@ -133,7 +133,7 @@ std::string DefinitionsXml() {
 }
 
 // One query: a target, a key and the result field wanted.
-struct Spec {
+struct Probe {
   const Target* target;
   DBParam_t key;
   std::int32_t resultIndex;
@@ -141,10 +141,10 @@ struct Spec {
 
 // Keys by every value a target holds, taken from a random row, or (one in
 // five) a value no row holds; results from any field.
-std::vector<Spec> MakeSpecs(int count) {
+std::vector<Probe> MakeProbes(int count) {
   std::mt19937 gen(20240611);
-  std::vector<Spec> specs;
-  while (static_cast<int>(specs.size()) < count) {
+  std::vector<Probe> probes;
+  while (static_cast<int>(probes.size()) < count) {
     const Target& t = kTargets[gen() % std::size(kTargets)];
     const auto by = static_cast<By>(gen() % 5);
     const std::int32_t index = t.index[static_cast<int>(by)];
@@ -154,7 +154,7 @@ std::vector<Spec> MakeSpecs(int count) {
         miss ? t.rows + 1000
              : static_cast<int>(gen() % static_cast<unsigned>(t.rows));
     const Row r = MakeRow(t.salt, row);
-    Spec s{&t, {}, static_cast<std::int32_t>(gen() % t.fields)};
+    Probe s{&t, {}, static_cast<std::int32_t>(gen() % t.fields)};
     s.key.fieldIndex = index;
     switch (by) {
       case By::kId:
@@ -174,9 +174,9 @@ std::vector<Spec> MakeSpecs(int count) {
         s.key.intValue = miss ? 1000 : static_cast<std::int8_t>(r.flag);
         break;
     }
-    specs.push_back(s);
+    probes.push_back(s);
   }
-  return specs;
+  return probes;
 }
 
 struct Answer {
@@ -192,7 +192,7 @@ struct Answer {
   }
 };
 
-Answer Ask(const CSelvaneObject& db, const std::string& dir, const Spec& s) {
+Answer Ask(const CSelvaneObject& db, const std::string& dir, const Probe& s) {
   DBParam_t key = s.key;
   DBParam_t result;
   result.fieldIndex = s.resultIndex;
@@ -206,22 +206,22 @@ Answer Ask(const CSelvaneObject& db, const std::string& dir, const Spec& s) {
                 result.intValue, result.strValue, bits};
 }
 
-// Each thread asks its own shuffled sequence of the specs; all start
-// together. answers[t][k] answers specs[order[t][k]].
+// Each thread asks its own shuffled sequence of the probes; all start
+// together. answers[t][k] answers probes[order[t][k]].
 struct Runs {
   std::vector<std::vector<std::size_t>> order;
   std::vector<std::vector<Answer>> answers;
 };
 
 Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
-                const std::vector<Spec>& specs) {
+                const std::vector<Probe>& probes) {
   Runs runs;
   runs.order.resize(kThreads);
   runs.answers.resize(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     std::mt19937 gen(static_cast<unsigned>(t));
     for (int k = 0; k < kQueriesPerThread; ++k) {
-      runs.order[t].push_back(gen() % specs.size());
+      runs.order[t].push_back(gen() % probes.size());
     }
   }
   std::atomic<int> waiting{kThreads};
@@ -231,7 +231,7 @@ Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
       waiting.fetch_sub(1);
       while (waiting.load() > 0) std::this_thread::yield();
       for (std::size_t i : runs.order[t]) {
-        runs.answers[t].push_back(Ask(db, dir, specs[i]));
+        runs.answers[t].push_back(Ask(db, dir, probes[i]));
       }
     });
   }
@@ -283,9 +283,9 @@ class ConcurrencyTest : public ::testing::Test {
     return wrong;
   }
 
-  std::vector<Answer> Serial(const std::vector<Spec>& specs) const {
+  std::vector<Answer> Serial(const std::vector<Probe>& probes) const {
     std::vector<Answer> serial;
-    for (const Spec& s : specs) serial.push_back(Ask(db_, dir_.path(), s));
+    for (const Probe& s : probes) serial.push_back(Ask(db_, dir_.path(), s));
     return serial;
   }
 
@@ -294,14 +294,14 @@ class ConcurrencyTest : public ::testing::Test {
 };
 
 TEST_F(ConcurrencyTest, ThreadsGetTheSerialAnswers) {
-  const std::vector<Spec> specs = MakeSpecs(120);
-  const std::vector<Answer> serial = Serial(specs);
+  const std::vector<Probe> probes = MakeProbes(120);
+  const std::vector<Answer> serial = Serial(probes);
   // The mix holds hits and misses, text results, and both kinds of file.
   int hits = 0, misses = 0, texts = 0, wdb = 0;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
+  for (std::size_t i = 0; i < probes.size(); ++i) {
     serial[i].status == 0 ? ++hits : ++misses;
     if (serial[i].status == 0 && !serial[i].text.empty()) ++texts;
-    if (specs[i].target->wdb) ++wdb;
+    if (probes[i].target->wdb) ++wdb;
   }
   EXPECT_GT(hits, 60);
   EXPECT_GT(misses, 10);
@@ -310,19 +310,19 @@ TEST_F(ConcurrencyTest, ThreadsGetTheSerialAnswers) {
   EXPECT_LT(wdb, 100);
 
   const CSelvaneObject& shared = db_;
-  EXPECT_EQ(0, Mismatches(RunThreads(shared, dir_.path(), specs), serial));
+  EXPECT_EQ(0, Mismatches(RunThreads(shared, dir_.path(), probes), serial));
 }
 
 // In a process of its own (as ctest runs each test) the threads make the
 // process's first archive opens at the same moment.
 TEST_F(ConcurrencyTest, FirstArchiveOpensFromManyThreadsAtOnce) {
-  std::vector<Spec> specs;
-  for (const Spec& s : MakeSpecs(200)) {
-    if (!s.target->wdb) specs.push_back(s);
+  std::vector<Probe> probes;
+  for (const Probe& s : MakeProbes(200)) {
+    if (!s.target->wdb) probes.push_back(s);
   }
   const CSelvaneObject& shared = db_;
-  const Runs runs = RunThreads(shared, dir_.path(), specs);
-  EXPECT_EQ(0, Mismatches(runs, Serial(specs)));
+  const Runs runs = RunThreads(shared, dir_.path(), probes);
+  EXPECT_EQ(0, Mismatches(runs, Serial(probes)));
 }
 
 }  // namespace
