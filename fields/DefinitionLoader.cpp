@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -122,26 +123,45 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Stack for parsing the rest of the file from its current position, which
-// is left where it was; false when the file cannot be read or the size does
-// not fit.
-bool StackForParsing(std::FILE* file, std::size_t* bytes) {
-  const long start = std::ftell(file);
-  if (start < 0) return false;
-  std::size_t levels = 0;
+// The parser steps over a multi-byte UTF-8 sequence by the length its lead
+// byte announces, even where the text ends inside it, and then reads on past
+// the terminator. Parsing from a buffer that ends in this many terminators
+// keeps every such step inside the buffer (a lead byte announces at most 4).
+constexpr std::size_t kParsePadding = 8;
+
+// The file as the parser's own file loader would hand it over: up to its
+// first NUL, with CR LF and lone CR turned into LF, followed by the padding.
+// False when the file cannot be read.
+bool ReadForParsing(const std::string& path, std::string* text) {
+  const FilePtr file(std::fopen(path.c_str(), "rb"));
+  if (file == nullptr) return false;
+  std::string raw;
   char chunk[64 * 1024];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    for (const char* p = chunk;
-         (p = static_cast<const char*>(std::memchr(
-              p, '<', got - static_cast<std::size_t>(p - chunk)))) != nullptr;
-         ++p) {
-      ++levels;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    raw.append(chunk, got);
+  }
+  if (std::ferror(file.get()) != 0) return false;
+  raw.resize(std::strlen(raw.c_str()));
+
+  text->clear();
+  text->reserve(raw.size() + kParsePadding);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\r') {
+      text->push_back(raw[i]);
+      continue;
     }
+    text->push_back('\n');
+    if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
   }
-  if (std::ferror(file) != 0 || std::fseek(file, start, SEEK_SET) != 0) {
-    return false;
-  }
+  text->append(kParsePadding, '\0');
+  return true;
+}
+
+// Stack for parsing text; false when the size does not fit.
+bool StackForParsing(const std::string& text, std::size_t* bytes) {
+  const auto levels =
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '<'));
   if (levels >
       (std::numeric_limits<std::size_t>::max() - kStackBase) / kStackPerLevel) {
     return false;
@@ -171,18 +191,18 @@ bool IsDefinitionRoot(const TiXmlElement* root) {
 
 bool CDefinitionLoader::Load(const std::string& path, Files* files) {
   if (!IsRegularFile(path)) return false;
-  // One open file for the count and the parse, so both see the same bytes.
-  const FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (file == nullptr) return false;
+  std::string text;
+  if (!ReadForParsing(path, &text)) return false;
   std::size_t stack = 0;
-  if (!StackForParsing(file.get(), &stack)) return false;
+  if (!StackForParsing(text, &stack)) return false;
 
   bool loaded = false;
   Files tables;
   // The document is built and torn down (also recursively) on that stack.
   const bool ran = RunWithStack(stack, [&] {
     TiXmlDocument document;
-    if (!document.LoadFile(file.get(), TIXML_DEFAULT_ENCODING)) return;
+    document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (document.Error()) return;
     const TiXmlElement* root = document.RootElement();
     if (!IsDefinitionRoot(root)) return;
     ReadTables(*root, &tables);
