@@ -17,4 +17,15 @@
 // block and the fixed-size headers of the extended tables.
 bool ArchiveIsSafeToOpen(const std::string& path);
 
+// Decides, from what the archive library reports of an opened file (a
+// library file handle), whether reading it is safe. The library reads a
+// file stored whole and uncompressed with one read of its stored size into
+// a buffer of its size: a damaged entry whose stored size is larger
+// overruns that buffer, and a smaller one leaves the buffer's end
+// uninitialised yet reads as a success. A patch file's buffer is sized from
+// its patch header, which the library does not report; such a file holds a
+// patch and reads fail on it, so it is refused whole. False also when the
+// library reports nothing.
+bool TableIsSafeToRead(void* file);
+
 #endif  // SELVANE_READERS_ARCHIVEGUARD_H_
