@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "readers/DBCFileWrapper.h"
+#include "tests/support/DbcBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -548,7 +550,10 @@ std::optional<bool> TableVerdict(const std::string& path) {
 // it (seen under the address sanitizer), a smaller one reads uninitialised
 // bytes as a success. Patch files are refused whole.
 TEST_F(ArchiveGuardTest, RefusesTablesWhoseReadOverrunsTheLibrarysBuffer) {
-  const std::string data = Payload(300, true, 3);
+  DbcBuilder table;
+  for (int i = 0; i < 20; ++i)
+    table.Record({Int(i), Str("n" + std::to_string(i))});
+  const std::string data = table.Build();
   const auto size = static_cast<uint32_t>(data.size());
   struct Case {
     const char* name;
@@ -588,6 +593,10 @@ TEST_F(ArchiveGuardTest, RefusesTablesWhoseReadOverrunsTheLibrarysBuffer) {
     if (c.safe) {
       EXPECT_EQ(c.readable, StormOpensAndReads(path));
     }
+    // The table reader asks the guard before its first read.
+    CDBCFileWrapper reader;
+    EXPECT_EQ(c.safe && c.readable ? 0 : -1,
+              reader.Open(Widen(path), kTableName));
   }
 }
 
