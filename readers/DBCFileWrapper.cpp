@@ -436,6 +436,17 @@ int CDBCFileWrapper::MatchStringBytewise(std::int32_t start,
                                          bool* matched) {
   if (!strings_.ok()) strings_.Reset(this);
   if (strings_.Seek(start) != 0) return -1;
+  // A string whose NUL the window already holds is compared in place.
+  const char* held = nullptr;
+  const std::size_t n = strings_.Peek(&held);
+  const void* nul = n != 0 ? std::memchr(held, '\0', n) : nullptr;
+  if (nul != nullptr) {
+    const auto length =
+        static_cast<std::size_t>(static_cast<const char*>(nul) - held);
+    *matched =
+        length == text.size() && std::memcmp(held, text.data(), length) == 0;
+    return strings_.Skip(static_cast<std::int64_t>(length) + 1);
+  }
   std::size_t length = 0;
   bool same = true;
   for (;;) {
