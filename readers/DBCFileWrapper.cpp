@@ -23,6 +23,8 @@ constexpr auto kShortSpan = static_cast<std::int64_t>(kShortBlock);
 // an archive sector boundary.
 constexpr std::int64_t kBatchBytes = 256 * 1024;
 constexpr std::int64_t kSectorAlignment = 4096;
+// A key test on held bytes that needs bytes the buffer does not hold.
+constexpr int kNotHeld = 2;
 
 // Read-only: an archive without write permission still opens, and nothing
 // asks for write access. Lookups by name need neither the listfile nor the
@@ -64,6 +66,40 @@ std::int64_t FieldOffset(const FieldMap& fields, std::int32_t index) {
     ++listed;
   }
   return offset + 4 * (static_cast<std::int64_t>(index) - listed);
+}
+
+// Bytes of data[0..n) up to and including the last NUL; 0 without one.
+std::int64_t ThroughLastNul(const char* data, std::int64_t n) {
+  while (n > 0 && data[n - 1] != '\0') --n;
+  return n;
+}
+
+// Visits in place the keys that the window holds after its cursor, which
+// has just passed a key: the next one ends stride bytes further on (stride
+// at least kWidth), and so on, up to limit keys. Stops after the first that
+// visit decides (1 or -1), whose verdict it returns, or before the first key
+// not held whole (0). *visited counts the keys visited; the cursor ends just
+// past the last of them, where reading each would have left it.
+template <std::size_t kWidth, typename Visit>
+int VisitHeld(CReadWindow& window, std::int64_t stride, std::int64_t limit,
+              const Visit& visit, std::int64_t* visited) {
+  const char* data = nullptr;
+  // Not up to 2^31 itself, where the cursor cannot be skipped to.
+  const std::size_t held = std::min<std::size_t>(
+      window.Peek(&data),
+      static_cast<std::size_t>(CReadWindow::kMaxPosition - window.position()));
+  const auto step = static_cast<std::size_t>(stride);
+  std::int64_t n = 0;
+  int verdict = 0;
+  // held is at most the window's capacity: end cannot overflow.
+  for (std::size_t end = step; n < limit && end <= held; end += step) {
+    ++n;
+    verdict = visit(data + (end - kWidth));
+    if (verdict != 0) break;
+  }
+  window.Skip(n * stride);
+  *visited = n;
+  return verdict;
 }
 
 // The type reported for field index: the listed one, with "none" and an
@@ -122,6 +158,7 @@ int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
   strings_.Reset(this);
   failing_string_end_ = kNoEnd;
   string_batch_length_ = 0;
+  string_batch_terminated_ = 0;
   // Known up to 2^31-1 only, as positions are; unknown is -1.
   DWORD high = 0;
   const DWORD low = SFileGetFileSize(table_.get(), &high);
@@ -275,6 +312,20 @@ struct CDBCFileWrapper::KeyPattern {
     return ((w - kLow) & ~w & kHigh) != 0;
   }
 
+  // Bytes that Equals reads.
+  std::int64_t span() const { return static_cast<std::int64_t>(8 * words); }
+
+  // True when the block, span() bytes or more, begins with the text and its
+  // NUL.
+  bool Equals(const char* block) const {
+    // Most strings differ from the text in the first word already.
+    std::uint64_t diff = (Word(block, 0) ^ want[0]) & mask[0];
+    for (std::size_t i = 1; diff == 0 && i < words; ++i) {
+      diff = (Word(block, i) ^ want[i]) & mask[i];
+    }
+    return diff == 0;
+  }
+
   // kMatch: the block begins with the text and its NUL. kDiffers: it does
   // not, and the string it begins ends within it. kLonger: no NUL in it.
   Verdict Compare(const char* block) const {
@@ -292,6 +343,12 @@ struct CDBCFileWrapper::KeyPattern {
   }
 };
 
+struct CDBCFileWrapper::StringKey {
+  const std::string& text;
+  const KeyPattern* pattern;  // when the text is short and holds no NUL
+  bool comparable;  // holds no NUL: a string of the block can equal it
+};
+
 const char* CDBCFileWrapper::RefillStringBatch(std::int64_t pos) {
   if (pos < 0 || table_size_ < 0) return nullptr;
   const std::int64_t base = pos - pos % kSectorAlignment;
@@ -299,6 +356,7 @@ const char* CDBCFileWrapper::RefillStringBatch(std::int64_t pos) {
   if (pos + kShortSpan > base + length) return nullptr;
   if (!string_batch_) string_batch_.reset(new char[kBatchBytes]);
   string_batch_length_ = 0;
+  string_batch_terminated_ = 0;
   if (strings_.Seek(base) != 0 ||
       strings_.Read(string_batch_.get(), static_cast<std::size_t>(length)) !=
           0) {
@@ -309,7 +367,32 @@ const char* CDBCFileWrapper::RefillStringBatch(std::int64_t pos) {
   }
   string_batch_start_ = base;
   string_batch_length_ = length;
+  string_batch_terminated_ = ThroughLastNul(string_batch_.get(), length);
   return string_batch_.get() + (pos - base);
+}
+
+// Decides as MatchStringAt would: a string that ends inside the batch is
+// read whole, so only whether it equals the text remains.
+inline int CDBCFileWrapper::TestHeldString(std::int64_t pos,
+                                           const StringKey& key) const {
+  const std::int64_t at = pos - string_batch_start_;
+  // One comparison for both ends: a negative at turns huge.
+  if (static_cast<std::uint64_t>(at) >=
+      static_cast<std::uint64_t>(string_batch_terminated_)) {
+    return kNotHeld;
+  }
+  const char* s = string_batch_.get() + at;
+  if (key.pattern != nullptr &&
+      at + key.pattern->span() <= string_batch_length_) {
+    return key.pattern->Equals(s) ? 1 : 0;
+  }
+  // The string's NUL lies before string_batch_terminated_.
+  const std::size_t n = key.text.size();
+  const auto rest = static_cast<std::size_t>(string_batch_terminated_ - at);
+  return key.comparable && n < rest && s[n] == '\0' &&
+                 std::memcmp(s, key.text.data(), n) == 0
+             ? 1
+             : 0;
 }
 
 int CDBCFileWrapper::MatchStringAt(std::int64_t pos, const std::string& text,
@@ -354,6 +437,17 @@ int CDBCFileWrapper::MatchStringBytewise(std::int32_t start,
                                          bool* matched) {
   if (!strings_.ok()) strings_.Reset(this);
   if (strings_.Seek(start) != 0) return -1;
+  // A string whose NUL the window already holds is compared in place.
+  const char* held = nullptr;
+  const std::size_t n = strings_.Peek(&held);
+  const void* nul = n != 0 ? std::memchr(held, '\0', n) : nullptr;
+  if (nul != nullptr) {
+    const auto length =
+        static_cast<std::size_t>(static_cast<const char*>(nul) - held);
+    *matched =
+        length == text.size() && std::memcmp(held, text.data(), length) == 0;
+    return strings_.Skip(static_cast<std::int64_t>(length) + 1);
+  }
   std::size_t length = 0;
   bool same = true;
   for (;;) {
@@ -473,19 +567,21 @@ int CDBCFileWrapper::FindRecord(ValueKind kind, const DBParam_t& key,
 int CDBCFileWrapper::ScanStrings(std::int64_t keyOffset, std::int64_t count,
                                  const std::string& text, std::int64_t* found) {
   const std::int64_t block = StringBlockStart();
+  const bool comparable = text.find('\0') == std::string::npos;
   // Short texts without a NUL compare from one read.
   std::optional<KeyPattern> pattern;
-  if (text.size() < kShortBlock && text.find('\0') == std::string::npos) {
-    pattern.emplace(text);
-  }
+  if (text.size() < kShortBlock && comparable) pattern.emplace(text);
+  const StringKey key{text, pattern ? &*pattern : nullptr, comparable};
   return VisitKeys<4>(
       keyOffset, count,
       [&](const char* p) {
         const std::int32_t offset = DecodeInt32(p);
+        if (offset < 0) return -1;
+        // Usually the batch holds the string: no call, no read.
+        const int held = TestHeldString(block + offset, key);
+        if (held != kNotHeld) return held;
         bool matched = false;
-        if (offset < 0 ||
-            MatchStringAt(block + offset, text, pattern ? &*pattern : nullptr,
-                          &matched) != 0) {
+        if (MatchStringAt(block + offset, text, key.pattern, &matched) != 0) {
           return -1;
         }
         return matched ? 1 : 0;
@@ -519,7 +615,8 @@ int CDBCFileWrapper::VisitKeys(std::int64_t keyOffset, std::int64_t count,
     return *verdict != 0;
   };
   // The first records come through the window, whose first reads are small,
-  // so that a match near the start never pays for a whole batch.
+  // so that a match near the start never pays for a whole batch. After each
+  // read, the keys the window holds beyond it are visited in place.
   const std::int64_t warm =
       stride > 0
           ? std::min<std::int64_t>(count, static_cast<std::int64_t>(
@@ -527,11 +624,21 @@ int CDBCFileWrapper::VisitKeys(std::int64_t keyOffset, std::int64_t count,
                                                   stride +
                                               1)
           : count;
-  for (; j < warm; ++j) {
+  while (j < warm) {
     int verdict = 0;
     if (one(j, &verdict)) {
       if (verdict < 0) return -1;
       *found = j;
+      return 0;
+    }
+    ++j;
+    if (stride < kKeyWidth) continue;
+    std::int64_t visited = 0;
+    verdict = VisitHeld<kWidth>(window_, stride, warm - j, visit, &visited);
+    j += visited;
+    if (verdict < 0) return -1;
+    if (verdict > 0) {
+      *found = j - 1;
       return 0;
     }
   }

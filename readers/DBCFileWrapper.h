@@ -85,6 +85,12 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
 
   // A short string key prepared for comparing a word at a time.
   struct KeyPattern;
+  // A string key as a scan compares it.
+  struct StringKey;
+  // The verdict on the string at pos from the string batch alone, reading
+  // nothing: 1 it equals the key, 0 it does not, and 2 when the batch does
+  // not hold it through its NUL.
+  int TestHeldString(std::int64_t pos, const StringKey& key) const;
   // Reads the string at pos and tells whether it equals text (given as
   // pattern too when it is short and holds no NUL). The whole string is read
   // even after a difference, so an unterminated one fails as reading it into
@@ -133,6 +139,9 @@ class CDBCFileWrapper : public CFileWrapper, private CByteSource {
   std::unique_ptr<char[]> string_batch_;
   std::int64_t string_batch_start_ = 0;
   std::int64_t string_batch_length_ = 0;
+  // Bytes of the string batch up to and including its last NUL: a string
+  // that starts before there ends inside the batch.
+  std::int64_t string_batch_terminated_ = 0;
   // Bytes in the table (at most 2^31-1); -1 when unknown or found untrue.
   std::int64_t table_size_ = -1;
 };

@@ -444,6 +444,92 @@ TEST_P(DbcReaderTest, LastRecordsOfALargeTableAcrossManyWindows) {
   ExpectUntouched(result);
 }
 
+// Refills of the record window start small and double, and the string
+// block is read in large batches and, for long keys, through a window of
+// its own; every edge between what one fill holds and the next lies on a
+// multiple of 4096. Each table has another record size, which moves every
+// key across those edges, and the names vary in length (some longer than
+// the short compare), which does the same for the strings. Each record
+// whose key or name lies on or near an edge is asked for by both, and must
+// answer with its own name and key.
+TEST_P(DbcReaderTest, KeysAndNamesAreFoundAcrossEveryRefill) {
+  constexpr int kRecords = 9000;  // names take ~320 KB: more than a batch
+  constexpr std::int64_t kEdge = 4096;
+  const auto near_edge = [](std::int64_t begin, std::int64_t end) {
+    return (begin - 4) / kEdge != (end + 4) / kEdge;
+  };
+  const auto name_of = [](int i) {
+    const std::size_t pad =
+        i % 11 == 0 ? 64 + i % 40 : static_cast<std::size_t>((i * 37) % 53);
+    return std::to_string(i) +
+           std::string(pad, static_cast<char>('a' + i % 26));
+  };
+  // Distinct, with all four bytes in use.
+  const auto key_of = [](int i) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(i) *
+                                     2654435761u);
+  };
+  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  MpqBuilder mpq;
+  std::vector<std::vector<int>> asked;
+  for (int tail = 1; tail <= 8; ++tail) {
+    DbcBuilder t;
+    const std::int64_t stride = 8 + tail;
+    std::int64_t name_at = 1;  // after the block's leading empty string
+    std::vector<int> edge_records;
+    std::vector<std::int64_t> name_start(kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+      const std::string name = name_of(i);
+      t.Record({Int(key_of(i)), Str(name),
+                Raw(std::string(static_cast<std::size_t>(tail), '\x7f'))});
+      name_start[static_cast<std::size_t>(i)] = name_at;
+      name_at += static_cast<std::int64_t>(name.size()) + 1;
+    }
+    const auto block = static_cast<std::int64_t>(t.StringBlockStart());
+    for (int i = 0; i < kRecords; ++i) {
+      const std::int64_t key_at = 20 + i * stride;
+      const std::int64_t name = block + name_start[static_cast<std::size_t>(i)];
+      if (near_edge(key_at, key_at + 4) ||
+          near_edge(name,
+                    name + static_cast<std::int64_t>(name_of(i).size() + 1))) {
+        edge_records.push_back(i);
+      }
+    }
+    edge_records.push_back(kRecords - 1);
+    asked.push_back(edge_records);
+    mpq.Add("T" + std::to_string(tail) + ".dbc", t.Build(), GetParam().storage);
+  }
+  const std::string archive = dir_.File("refills.mpq");
+  mpq.Write(archive);
+
+  for (int tail = 1; tail <= 8; ++tail) {
+    const std::string table = "T" + std::to_string(tail) + ".dbc";
+    const auto ask = [&](DBParam_t key, DBParam_t& result) {
+      CDBCFileWrapper reader;
+      EXPECT_EQ(0, reader.Open(Widen(archive), table));
+      EXPECT_EQ(0, reader.SetDefinition(&fields));
+      return reader.Query(key, result);
+    };
+    for (const int i : asked[static_cast<std::size_t>(tail - 1)]) {
+      SCOPED_TRACE("record size " + std::to_string(8 + tail) + ", record " +
+                   std::to_string(i));
+      DBParam_t result = Want(1);
+      result.strValue.clear();
+      ASSERT_EQ(0, ask(IntKey(0, key_of(i)), result));
+      ASSERT_EQ(name_of(i), result.strValue);
+      result = Want(0);
+      ASSERT_EQ(0, ask(TextKey(1, name_of(i)), result));
+      ASSERT_EQ(key_of(i), result.intValue);
+    }
+    SCOPED_TRACE("record size " + std::to_string(8 + tail));
+    DBParam_t result = Want(0);
+    EXPECT_EQ(-1, ask(IntKey(0, key_of(kRecords)), result));
+    EXPECT_EQ(-1, ask(TextKey(1, name_of(kRecords)), result));
+    EXPECT_EQ(-1, ask(TextKey(1, name_of(11 * kRecords)), result));
+    ExpectUntouched(result);
+  }
+}
+
 TEST_P(DbcReaderTest, FirstMatchingRecordAnswers) {
   Store(DbcBuilder()
             .Record({Int(9), Int(1)})
