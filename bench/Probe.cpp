@@ -1,7 +1,9 @@
-// Runs one DBC lookup of the benchmark, or its floor, a given number of
-// times, for counting instructions under callgrind rather than timing:
+// Runs one last-record lookup of the benchmark, or its floor, a given number
+// of times, for counting instructions under callgrind rather than timing:
 //   valgrind --tool=callgrind --toggle-collect=SelvaneProbeRun
-//     selvane_probe string|int|floor-string|floor-int RECORDS raw|zlib TIMES
+//     selvane_probe KIND RECORDS raw|zlib TIMES
+// KIND: string, int (DBC), wdb (the int after the cstring), or any of them
+// prefixed with floor-. raw|zlib applies to DBC only.
 // The files are written, and one warm-up lookup made, outside the counted
 // function, so the count divided by TIMES is the cost of one lookup.
 #include <SelvaneLibrary/SelvaneLibrary.h>
@@ -28,6 +30,7 @@ struct Probe {
   std::int32_t records = 0;
   std::string archive;
   std::string table = "Tables\\Bench.dbc";
+  std::string wdb;
   CSelvaneObject db;
 };
 
@@ -36,6 +39,17 @@ struct Probe {
 bool Once(const Probe& p) {
   const std::int32_t last = p.records - 1;
   const std::string name = benchdata::DbcName(last);
+  const float weight = static_cast<float>(last) / 2.0f;
+  if (p.what == "floor-wdb")
+    return WdbFloor(p.wdb, 3, 7 * last + 3, benchdata::kAmountSkip) == weight;
+  if (p.what == "wdb") {
+    const std::wstring wide(p.wdb.begin(), p.wdb.end());
+    DBParam_t key, result;
+    key.fieldIndex = 3;
+    key.intValue = 7 * last + 3;
+    result.fieldIndex = 6;
+    return p.db.QueryWDB(wide, key, result) == 0 && result.floatValue == weight;
+  }
   if (p.what == "floor-int")
     return DbcFloorInt(p.archive, p.table, 0, last + 1, 2) == 3 * last;
   if (p.what == "floor-string")
@@ -67,14 +81,15 @@ extern "C" __attribute__((noinline)) int SelvaneProbeRun(const Probe* p,
 }
 
 int main(int argc, char** argv) {
-  const char* kinds[] = {"string", "int", "floor-string", "floor-int"};
+  const char* kinds[] = {"string",       "int",       "wdb",
+                         "floor-string", "floor-int", "floor-wdb"};
   if (argc != 5 ||
       std::find_if(std::begin(kinds), std::end(kinds), [&](const char* k) {
         return std::strcmp(k, argv[1]) == 0;
       }) == std::end(kinds)) {
     std::fprintf(stderr,
-                 "usage: selvane_probe string|int|floor-string|floor-int "
-                 "RECORDS raw|zlib TIMES\n");
+                 "usage: selvane_probe [floor-]string|int|wdb RECORDS "
+                 "raw|zlib TIMES\n");
     return 2;
   }
   Probe p;
@@ -87,7 +102,10 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   p.archive = (dir / "probe.mpq").string();
   const std::string defs = (dir / "defs.xml").string();
+  fs::create_directories(dir / "wdb");
+  p.wdb = (dir / "wdb" / "bench.wdb").string();
   benchdata::WriteDbcArchive(p.archive, p.table, p.records, zlib);
+  benchdata::WriteWdb(p.wdb, p.records);
   benchdata::WriteDefinitions(defs, "Bench.dbc");
   const std::wstring wdefs(defs.begin(), defs.end());
   int status = 1;

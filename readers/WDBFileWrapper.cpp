@@ -156,12 +156,14 @@ class KeyWalk {
       }
     }
     steps_.push_back(step);
+    one_text_ = steps_.size() == 2 && steps_[0].text && !steps_[1].text;
     return true;
   }
 
   // Start of the key field when walking from p, or nullptr when the bytes
   // up to end run out first.
   const char* Walk(const char* p, const char* end) const {
+    if (one_text_) return WalkOneText(p, end);
     for (const Step& step : steps_) {
       if (step.fixed > static_cast<std::uint64_t>(end - p)) return nullptr;
       p += step.fixed;
@@ -176,11 +178,25 @@ class KeyWalk {
   }
 
  private:
+  // The walk of the usual layout, fixed fields, one text, fixed fields,
+  // without the loop: it is most of the cost of a scan keyed after a text.
+  const char* WalkOneText(const char* p, const char* end) const {
+    const std::uint64_t lead = steps_[0].fixed, tail = steps_[1].fixed;
+    if (lead > static_cast<std::uint64_t>(end - p)) return nullptr;
+    p += lead;
+    const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+    if (nul == nullptr) return nullptr;
+    p = static_cast<const char*>(nul) + 1;
+    if (tail > static_cast<std::uint64_t>(end - p)) return nullptr;
+    return p + tail;
+  }
+
   struct Step {
     std::uint64_t fixed = 0;
     bool text = false;
   };
   std::vector<Step> steps_;
+  bool one_text_ = false;
 };
 
 // What MatchField decides, on bytes held in memory: 1 matched, 0 not,
