@@ -281,7 +281,8 @@ int ScanHeld(const CReadWindow& window, DBParam_t& key, const KeyWalk& walk,
 
 }  // namespace
 
-CWDBFileWrapper::CWDBFileWrapper() : CFileWrapper(1), source_(&stream_) {}
+CWDBFileWrapper::CWDBFileWrapper()
+    : CFileWrapper(1), source_(&stream_), window_(kWindowCapacity) {}
 
 CWDBFileWrapper::~CWDBFileWrapper() { Close(); }
 

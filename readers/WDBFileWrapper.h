@@ -1,6 +1,7 @@
 #ifndef SELVANE_READERS_WDBFILEWRAPPER_H_
 #define SELVANE_READERS_WDBFILEWRAPPER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -34,6 +35,11 @@ struct WDBHeader_t {
 // the stream's buffer.
 class CWDBFileWrapper final : public CFileWrapper {
  public:
+  // Bytes the reader holds of the file at a time: fixed, whatever the
+  // file's size. Larger than the window's default, as a scan of the whole
+  // file measured about a quarter faster so.
+  static constexpr std::size_t kWindowCapacity = 256 * 1024;
+
   CWDBFileWrapper();
   ~CWDBFileWrapper() override;
 

@@ -854,13 +854,13 @@ TEST_F(WDBFileWrapperTest, ScanAcrossManyWindowsFindsEveryRecord) {
   // for the result often lands before the window the key was read from.
   const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeInteger)});
   WdbBuilder wdb;
-  const int kRecords = 20000;
+  const int kRecords = 50000;
   auto text = [](int i) {
     return std::string(static_cast<std::size_t>(5 + (i * 7919) % 60),
                        static_cast<char>('a' + i % 26));
   };
   for (int i = 0; i < kRecords; ++i) wdb.Record(i).CString(text(i)).Int(3 * i);
-  ASSERT_GT(wdb.size(), 8 * CReadWindow::kDefaultCapacity);
+  ASSERT_GT(wdb.size(), 8 * CWDBFileWrapper::kWindowCapacity);
   CWDBFileWrapper reader;
   ASSERT_EQ(0, reader.Open(Write(wdb.bytes())));
   ASSERT_EQ(0, reader.SetDefinition(&fields));
@@ -1008,7 +1008,7 @@ TEST_F(WDBFileWrapperTest, DISABLED_SpeedOfLastRecordLookup) {
   const std::int32_t last = kSpeedRecords - 1;
   const float want = static_cast<float>(last) + 0.5f;
   std::cout << "file " << wdb.size() << " bytes, window "
-            << CReadWindow::kDefaultCapacity << " bytes\n";
+            << CWDBFileWrapper::kWindowCapacity << " bytes\n";
 
   std::vector<char> buffer(wdb.size(), '\1');
   using Clock = std::chrono::steady_clock;
