@@ -21,6 +21,11 @@ endif()
 if(NOT TARGET TinyXML::TinyXML)
   find_package(TinyXML REQUIRED)
 endif()
-if(NOT TARGET StormLib::StormLib)
+if(SELVANE_ARCHIVE_READER AND NOT TARGET StormLib::StormLib)
   find_package(StormLib REQUIRED)
+endif()
+if(WIN32 AND TARGET StormLib::StormLib)
+  # A static Windows build of the archive library reads over HTTP too.
+  set_property(TARGET StormLib::StormLib APPEND PROPERTY
+    INTERFACE_LINK_LIBRARIES wininet)
 endif()
