@@ -25,9 +25,7 @@ namespace {
 
 #ifdef __linux__
 // Reports whether anything inside one folder was opened since it started
-// watching: the way to see that a query touched no file. Only Linux reports
-// opens (Windows' change notifications do not), so only there do the tests
-// below also see that nothing was opened.
+// watching: the way to see that a query touched no file.
 class OpenWatch {
  public:
   explicit OpenWatch(const std::string& folder)
@@ -49,6 +47,15 @@ class OpenWatch {
 
  private:
   int fd_;
+};
+#else
+// Only Linux reports opens (Windows' change notifications do not): elsewhere
+// the watch sees nothing, and the tests using it check the answers only.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::string&) {}
+  bool ok() const { return true; }
+  bool SawOpen() const { return false; }
 };
 #endif
 
@@ -275,15 +282,11 @@ class NoDefinitionTest : public SelvaneObjectTest {
   }
   // Both queries fail and neither opens a file in the folder.
   void ExpectQueriesOpenNothing(const CSelvaneObject& db) {
-#ifdef __linux__
     OpenWatch watch(dir_.path());
     ASSERT_TRUE(watch.ok());
-#endif
     EXPECT_EQ(-1, AskWdb(db, W("items.wdb")));
     EXPECT_EQ(-1, AskDbc(db, W("a.mpq"), "Items.dbc"));
-#ifdef __linux__
     EXPECT_FALSE(watch.SawOpen());
-#endif
   }
 };
 
