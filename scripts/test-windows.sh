@@ -123,25 +123,33 @@ configure_and_build() {
 # Debian's libstorm-dev: the archive reader and the tests left out above.
 check_archive_sources() {
   [[ -n "${STORMLIB_WINDOWS_PREFIX:-}" ]] && return 0
-  local headers="$DEPS/storm-headers" status=0 count=0 src
+  local headers="$DEPS/storm-headers" status=0 src
   mkdir -p "$headers"
   cp /usr/include/StormLib.h /usr/include/StormPort.h "$headers/"
-  for src in readers/DBCFileWrapper.cpp readers/ArchiveGuard.cpp \
-      query/ArchiveQuery.cpp tests/support/MpqBuilder.cpp \
-      tests/query/SelvaneObjectTest.cpp tests/query/FaultTest.cpp \
-      tests/query/ConcurrencyTest.cpp tests/query/ArchiveFormatTest.cpp \
-      tests/readers/DBCFileWrapperTest.cpp tests/readers/ArchiveGuardTest.cpp \
-      tests/readers/DamagedArchiveTest.cpp tests/tools/CliEndToEndTest.cpp; do
-    count=$((count + 1))
-    if ! "$CXX_WIN" -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only \
-        -DTIXML_USE_STL -DSELVANE_CLI='"selvane.exe"' \
-        -I"$ROOT" -I"$ROOT/query/include" -I"$ROOT/fields/include" \
-        -isystem "$PREFIX/include" -isystem "$headers" "$ROOT/$src"; then
-      log "does not compile for Windows: $src"
-      status=1
+  local -a sources=(readers/DBCFileWrapper.cpp readers/ArchiveGuard.cpp
+    query/ArchiveQuery.cpp tests/support/MpqBuilder.cpp
+    tests/query/SelvaneObjectTest.cpp tests/query/FaultTest.cpp
+    tests/query/ConcurrencyTest.cpp tests/query/ArchiveFormatTest.cpp
+    tests/readers/DBCFileWrapperTest.cpp tests/readers/ArchiveGuardTest.cpp
+    tests/readers/DamagedArchiveTest.cpp tests/tools/CliEndToEndTest.cpp)
+  local -a pids=()
+  for src in "${sources[@]}"; do
+    "$CXX_WIN" -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only \
+      -DTIXML_USE_STL -DSELVANE_CLI='"selvane.exe"' \
+      -I"$ROOT" -I"$ROOT/query/include" -I"$ROOT/fields/include" \
+      -isystem "$PREFIX/include" -isystem "$headers" "$ROOT/$src" &
+    pids+=($!)
+    if [[ ${#pids[@]} -ge $JOBS ]]; then
+      wait "${pids[0]}" || status=1  # the compiler names the file
+      pids=("${pids[@]:1}")
     fi
   done
-  [[ $status -eq 0 ]] && log "$count sources that need the archive library compile for Windows"
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  if [[ $status -eq 0 ]]; then
+    log "${#sources[@]} sources that need the archive library compile for Windows"
+  else
+    log "some sources that need the archive library do not compile for Windows"
+  fi
   return "$status"
 }
 
