@@ -11,7 +11,7 @@ namespace {
 // Opens, attaches the definitions, asks, and lets the reader close on the way
 // out. Nothing may escape the library boundary: any exception becomes -1.
 template <typename Reader, typename OpenFn>
-int RunQuery(const FieldMap* fields, OpenFn open, DBParam_t& key,
+int RunQuery(const selvane::FieldMap* fields, OpenFn open, DBParam_t& key,
              DBParam_t& result) noexcept {
   try {
     Reader reader;
@@ -32,7 +32,7 @@ CSelvaneObject::CSelvaneObject(const CSelvaneObject& other) = default;
 CSelvaneObject& CSelvaneObject::operator=(const CSelvaneObject& other) {
   if (this != &other) {
     // Copy first, so that a failed copy leaves this object as it was.
-    CDBFieldManager copy(other.m_fieldManager);
+    selvane::CDBFieldManager copy(other.m_fieldManager);
     m_fieldManager = std::move(copy);
   }
   return *this;
@@ -54,7 +54,7 @@ int CSelvaneObject::QueryDBC(const std::wstring& archivePath,
   try {
     // The definition is filed under the name after the first backslash; the
     // archive is asked for the whole path.
-    const FieldMap* fields =
+    const selvane::FieldMap* fields =
         m_fieldManager.FindFields(AfterFirstBackslash(tablePath));
     if (fields == nullptr) return -1;
     return RunQuery<CDBCFileWrapper>(
@@ -73,7 +73,7 @@ int CSelvaneObject::QueryWDB(const std::wstring& filePath, DBParam_t& key,
   try {
     std::string narrow;
     if (!NarrowExact(filePath, &narrow)) return -1;
-    const FieldMap* fields =
+    const selvane::FieldMap* fields =
         m_fieldManager.FindFields(AfterLastSeparator(narrow));
     if (fields == nullptr) return -1;
     return RunQuery<CWDBFileWrapper>(
