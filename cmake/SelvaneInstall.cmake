@@ -17,9 +17,13 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/SelvaneObject.h
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/DBParam.h
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/Export.h
-  ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/FieldManager.h
-  ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/FieldAttr.h
+  ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/FieldType.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/SelvaneLibrary)
+# Layout the query object holds by value; not interface.
+install(FILES
+  ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/detail/FieldManager.h
+  ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/detail/FieldAttr.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/SelvaneLibrary/detail)
 
 install(EXPORT SelvaneLibraryTargets
   NAMESPACE SelvaneLibrary::

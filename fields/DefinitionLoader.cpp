@@ -30,7 +30,7 @@ std::int32_t TypeCode(const std::string& keyword) {
        ++i) {
     if (keyword == kTypeKeywords[i]) return static_cast<std::int32_t>(i);
   }
-  return kTypeNone;
+  return selvane::kTypeNone;
 }
 
 // Reads a number the way atoi does (leading white space, optional sign,
@@ -62,8 +62,8 @@ std::int32_t ParseInt(const std::string& text) {
   return static_cast<std::int32_t>(magnitude);
 }
 
-FieldAttr_t ReadField(const TiXmlElement& element) {
-  FieldAttr_t field;
+selvane::FieldAttr_t ReadField(const TiXmlElement& element) {
+  selvane::FieldAttr_t field;
   if (const char* text = element.GetText()) field.name = text;
   for (const TiXmlAttribute* attribute = element.FirstAttribute();
        attribute != nullptr; attribute = attribute->Next()) {
@@ -84,7 +84,8 @@ FieldAttr_t ReadField(const TiXmlElement& element) {
   return field;
 }
 
-void ReadTable(const TiXmlElement& element, CDBFieldManager::DBFile_t* file) {
+void ReadTable(const TiXmlElement& element,
+               selvane::CDBFieldManager::DBFile_t* file) {
   const TiXmlElement* note = element.FirstChildElement("Note");
   const char* noteText = note != nullptr ? note->GetText() : nullptr;
   file->note = noteText != nullptr ? noteText : kNoNote;
@@ -95,7 +96,7 @@ void ReadTable(const TiXmlElement& element, CDBFieldManager::DBFile_t* file) {
   // its name.
   for (const TiXmlElement* child = fields->FirstChildElement("Field");
        child != nullptr; child = child->NextSiblingElement()) {
-    FieldAttr_t field = ReadField(*child);
+    selvane::FieldAttr_t field = ReadField(*child);
     const std::int32_t position = field.position;
     file->fields.insert_or_assign(position, std::move(field));
   }
@@ -193,8 +194,8 @@ void ReadTables(const TiXmlElement& root, CDefinitionLoader::Files* tables) {
     const std::string* name = table->Attribute(std::string("name"));
     if (name == nullptr || name->empty()) continue;
     // A table of the same name earlier in this document is replaced whole.
-    CDBFieldManager::DBFile_t& file = (*tables)[*name];
-    file = CDBFieldManager::DBFile_t();
+    selvane::CDBFieldManager::DBFile_t& file = (*tables)[*name];
+    file = selvane::CDBFieldManager::DBFile_t();
     ReadTable(*table, &file);
   }
 }

@@ -4,14 +4,14 @@
 #include <map>
 #include <string>
 
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 
 // Reads one field-definition file into a set of table definitions of its
 // own, so that the manager can merge them only once the whole document has
 // been read. The only user of the XML parser.
 class CDefinitionLoader {
  public:
-  using Files = std::map<std::string, CDBFieldManager::DBFile_t>;
+  using Files = std::map<std::string, selvane::CDBFieldManager::DBFile_t>;
 
   // Parses the file at path (narrow, as the file system takes it). True when
   // the file was read and its root element is "DBCFile" or "WDBFile"; *files

@@ -1,10 +1,11 @@
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 
 #include <utility>
 
 #include "fields/DefinitionLoader.h"
 #include "query/PathUtil.h"
 
+namespace selvane {
 namespace {
 
 // Moves every loaded table into target, replacing a definition of the same
@@ -53,3 +54,5 @@ const CDBFieldManager::DBFile_t* CDBFieldManager::FindFile(
   const auto it = files.find(fileName);
   return it == files.end() ? nullptr : &it->second;
 }
+
+}  // namespace selvane

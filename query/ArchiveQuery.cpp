@@ -3,7 +3,8 @@
 #include "query/RunQuery.h"
 #include "readers/DBCFileWrapper.h"
 
-int QueryArchiveTable(const FieldMap* fields, const std::wstring& archivePath,
+int QueryArchiveTable(const selvane::FieldMap* fields,
+                      const std::wstring& archivePath,
                       const std::string& tablePath, DBParam_t& key,
                       DBParam_t& result) noexcept {
   return RunQuery<CDBCFileWrapper>(

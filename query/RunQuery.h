@@ -2,12 +2,12 @@
 #define SELVANE_QUERY_RUNQUERY_H_
 
 #include <SelvaneLibrary/DBParam.h>
-#include <SelvaneLibrary/FieldAttr.h>
+#include <SelvaneLibrary/detail/FieldAttr.h>
 
 // Opens, attaches the definitions, asks, and lets the reader close on the way
 // out. Nothing may escape the library boundary: any exception becomes -1.
 template <typename Reader, typename OpenFn>
-int RunQuery(const FieldMap* fields, OpenFn open, DBParam_t& key,
+int RunQuery(const selvane::FieldMap* fields, OpenFn open, DBParam_t& key,
              DBParam_t& result) noexcept {
   try {
     Reader reader;

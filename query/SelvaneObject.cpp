@@ -14,7 +14,7 @@ CSelvaneObject::CSelvaneObject(const CSelvaneObject& other) = default;
 CSelvaneObject& CSelvaneObject::operator=(const CSelvaneObject& other) {
   if (this != &other) {
     // Copy first, so that a failed copy leaves this object as it was.
-    CDBFieldManager copy(other.m_fieldManager);
+    selvane::CDBFieldManager copy(other.m_fieldManager);
     m_fieldManager = std::move(copy);
   }
   return *this;
@@ -36,7 +36,7 @@ int CSelvaneObject::QueryDBC(const std::wstring& archivePath,
   try {
     // The definition is filed under the name after the first backslash; the
     // archive is asked for the whole path.
-    const FieldMap* fields =
+    const selvane::FieldMap* fields =
         m_fieldManager.FindFields(AfterFirstBackslash(tablePath));
     if (fields == nullptr) return -1;
     return QueryArchiveTable(fields, archivePath, tablePath, key, result);
@@ -50,7 +50,7 @@ int CSelvaneObject::QueryWDB(const std::wstring& filePath, DBParam_t& key,
   try {
     std::string narrow;
     if (!NarrowExact(filePath, &narrow)) return -1;
-    const FieldMap* fields =
+    const selvane::FieldMap* fields =
         m_fieldManager.FindFields(AfterLastSeparator(narrow));
     if (fields == nullptr) return -1;
     return RunQuery<CWDBFileWrapper>(

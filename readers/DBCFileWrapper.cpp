@@ -60,7 +60,7 @@ bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 // Offset of field index within a record: the sizes of the listed fields
 // below it, plus 4 for each position below it that the definitions skip.
 // Visits the listed fields only, so a huge index costs nothing extra.
-std::int64_t FieldOffset(const FieldMap& fields, std::int32_t index) {
+std::int64_t FieldOffset(const selvane::FieldMap& fields, std::int32_t index) {
   std::int64_t offset = 0;
   std::int64_t listed = 0;
   const auto end = fields.lower_bound(index);
@@ -107,9 +107,10 @@ int VisitHeld(CReadWindow& window, std::int64_t stride, std::int64_t limit,
 
 // The type reported for field index: the listed one, with "none" and an
 // unlisted field both read and reported as integers.
-std::int32_t FieldTypeOf(const FieldMap& fields, std::int32_t index) {
+std::int32_t FieldTypeOf(const selvane::FieldMap& fields, std::int32_t index) {
   const auto it = fields.find(index);
-  if (it == fields.end() || it->second.type == kTypeNone) return kTypeInteger;
+  if (it == fields.end() || it->second.type == selvane::kTypeNone)
+    return selvane::kTypeInteger;
   return it->second.type;
 }
 
@@ -466,11 +467,11 @@ int CDBCFileWrapper::MatchStringBytewise(std::int32_t start,
 
 CFileWrapper::ValueKind CDBCFileWrapper::KindOf(std::int32_t type) {
   switch (type) {
-    case kTypeString:
+    case selvane::kTypeString:
       return ValueKind::kString;
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       return ValueKind::kFloat;
-    case kTypeByte:
+    case selvane::kTypeByte:
       return ValueKind::kByte;
     default:
       return ValueKind::kInteger;
@@ -502,7 +503,7 @@ int CDBCFileWrapper::Query(DBParam_t& key, DBParam_t& result) {
 
 int CDBCFileWrapper::QueryUnguarded(DBParam_t& key, DBParam_t& result) {
   if (CheckFieldIndexes(key, result) != 0) return -1;
-  const FieldMap& fields = *definitions();
+  const selvane::FieldMap& fields = *definitions();
   const std::int64_t key_offset = FieldOffset(fields, key.fieldIndex);
   const std::int64_t result_offset = FieldOffset(fields, result.fieldIndex);
   key.type = FieldTypeOf(fields, key.fieldIndex);

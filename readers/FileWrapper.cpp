@@ -8,7 +8,7 @@ CFileWrapper::~CFileWrapper() = default;
 
 void CFileWrapper::Close() {}
 
-int CFileWrapper::SetDefinition(const FieldMap* definitions) {
+int CFileWrapper::SetDefinition(const selvane::FieldMap* definitions) {
   if (definitions == nullptr) return -1;
   definitions_ = definitions;
   return 0;

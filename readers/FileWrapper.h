@@ -5,7 +5,7 @@
 #include <string>
 
 #include <SelvaneLibrary/DBParam.h>
-#include <SelvaneLibrary/FieldAttr.h>
+#include <SelvaneLibrary/detail/FieldAttr.h>
 
 // The abstract table-file reader. One lives on the stack of one query:
 // Open, SetDefinition, Query, destroy. Every int result is 0 for success
@@ -34,14 +34,14 @@ class CFileWrapper {
   virtual int SeekFromCurrent(std::int32_t distance) = 0;
 
   // Attaches a table's fields (not owned). Null is refused.
-  int SetDefinition(const FieldMap* definitions);
+  int SetDefinition(const selvane::FieldMap* definitions);
 
  protected:
   // How a field's bytes turn into a value; which type codes map to which
   // kind is each reader's own.
   enum class ValueKind { kInteger, kByte, kFloat, kString };
 
-  const FieldMap* definitions() const { return definitions_; }
+  const selvane::FieldMap* definitions() const { return definitions_; }
 
   // Reads one value of the kind at the current position and compares it
   // with the key: integers and bytes (widened with their sign) against
@@ -56,7 +56,7 @@ class CFileWrapper {
 
  private:
   std::int32_t kind_;
-  const FieldMap* definitions_ = nullptr;
+  const selvane::FieldMap* definitions_ = nullptr;
 };
 
 #endif  // SELVANE_READERS_FILEWRAPPER_H_

@@ -65,12 +65,12 @@ inline int SkipText(CReadWindow& window) {
   return window.ReadThrough('\0', [](const char*, std::size_t) {});
 }
 
-inline void StepOver(CReadWindow& window, const FieldAttr_t& entry) {
+inline void StepOver(CReadWindow& window, const selvane::FieldAttr_t& entry) {
   switch (entry.type) {
-    case kTypeCString:
+    case selvane::kTypeCString:
       SkipText(window);
       break;
-    case kTypeAmount:
+    case selvane::kTypeAmount:
       window.Skip(entry.size);
       window.Skip(entry.skipbyte);
       break;
@@ -82,9 +82,9 @@ inline void StepOver(CReadWindow& window, const FieldAttr_t& entry) {
 
 // From the start of the record data to the first byte of field index
 // (2 or more, below fields.size()).
-inline const FieldAttr_t& WalkTo(CReadWindow& window,
-                                 const std::vector<const FieldAttr_t*>& fields,
-                                 std::int32_t index) {
+inline const selvane::FieldAttr_t& WalkTo(
+    CReadWindow& window, const std::vector<const selvane::FieldAttr_t*>& fields,
+    std::int32_t index) {
   for (std::int32_t i = kFirstDataIndex; i < index; ++i) {
     StepOver(window, *fields[static_cast<std::size_t>(i)]);
   }
@@ -97,25 +97,25 @@ inline const FieldAttr_t& WalkTo(CReadWindow& window,
 inline int MatchField(CReadWindow& window, std::int32_t type,
                       const DBParam_t& key, bool* matched) {
   switch (type) {
-    case kTypeInteger: {
+    case selvane::kTypeInteger: {
       std::int32_t value = 0;
       if (ReadInt32(window, &value) != 0) return -1;
       *matched = value == key.intValue;
       return 0;
     }
-    case kTypeByte: {
+    case selvane::kTypeByte: {
       char value = 0;
       if (window.ReadByte(&value) != 0) return -1;
       *matched = static_cast<signed char>(value) == key.intValue;
       return 0;
     }
-    case kTypeFloat: {
+    case selvane::kTypeFloat: {
       float value = 0.0f;
       if (ReadFloat32(window, &value) != 0) return -1;
       *matched = value == key.floatValue;  // NaN matches nothing; -0 == +0
       return 0;
     }
-    case kTypeCString: {
+    case selvane::kTypeCString: {
       TextMatcher matcher(key.strValue);
       if (window.ReadThrough('\0', matcher) != 0) return -1;
       *matched = matcher.matched();
@@ -133,12 +133,12 @@ inline int MatchField(CReadWindow& window, std::int32_t type,
 class KeyWalk {
  public:
   // Fields 2 .. index-1 of fields; false when the walk cannot be used.
-  bool Build(const std::vector<const FieldAttr_t*>& fields,
+  bool Build(const std::vector<const selvane::FieldAttr_t*>& fields,
              std::int32_t index) {
     Step step;
     for (std::int32_t i = kFirstDataIndex; i < index; ++i) {
-      const FieldAttr_t& entry = *fields[static_cast<std::size_t>(i)];
-      if (entry.type == kTypeCString) {
+      const selvane::FieldAttr_t& entry = *fields[static_cast<std::size_t>(i)];
+      if (entry.type == selvane::kTypeCString) {
         step.text = true;
         steps_.push_back(step);
         step = Step();
@@ -146,7 +146,7 @@ class KeyWalk {
       }
       if (entry.size < 0) return false;
       step.fixed += static_cast<std::uint64_t>(entry.size);
-      if (entry.type == kTypeAmount) {
+      if (entry.type == selvane::kTypeAmount) {
         if (entry.skipbyte < 0) return false;
         step.fixed += static_cast<std::uint64_t>(entry.skipbyte);
       }
@@ -203,16 +203,16 @@ int MatchInPlace(const char* p, const char* end, std::int32_t type,
                  const DBParam_t& key) {
   const auto held = static_cast<std::size_t>(end - p);
   switch (type) {
-    case kTypeInteger:
+    case selvane::kTypeInteger:
       if (held < 4) return kNotHeld;
       return DecodeInt32(p) == key.intValue ? 1 : 0;
-    case kTypeByte:
+    case selvane::kTypeByte:
       if (held < 1) return kNotHeld;
       return static_cast<signed char>(*p) == key.intValue ? 1 : 0;
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       if (held < 4) return kNotHeld;
       return DecodeFloat(p) == key.floatValue ? 1 : 0;
-    case kTypeCString: {
+    case selvane::kTypeCString: {
       const void* nul = std::memchr(p, '\0', held);
       if (nul == nullptr) return kNotHeld;
       const auto n =
@@ -238,7 +238,7 @@ int TestHeld(const char* p, const char* end, DBParam_t& key,
       const std::int32_t value =
           DecodeInt32(p + (key.fieldIndex == kIdIndex ? 0 : 4));
       if (value != key.intValue) return 0;
-      key.type = kTypeInteger;
+      key.type = selvane::kTypeInteger;
       return 1;
     }
     default: {
@@ -353,13 +353,13 @@ int CWDBFileWrapper::SeekFromCurrent(std::int32_t distance) {
 
 int CWDBFileWrapper::SkipCString() { return SkipText(window_); }
 
-void CWDBFileWrapper::SkipField(const FieldAttr_t& entry) {
+void CWDBFileWrapper::SkipField(const selvane::FieldAttr_t& entry) {
   StepOver(window_, entry);
 }
 
 int CWDBFileWrapper::CheckFieldIndexes(const DBParam_t& key,
                                        const DBParam_t& result) const {
-  const FieldMap* fields = definitions();
+  const selvane::FieldMap* fields = definitions();
   if (fields == nullptr) return -1;
   if (static_cast<std::uint32_t>(key.fieldIndex) >= fields->size()) return -1;
   if (static_cast<std::uint32_t>(result.fieldIndex) >= fields->size()) {
@@ -370,16 +370,16 @@ int CWDBFileWrapper::CheckFieldIndexes(const DBParam_t& key,
 
 bool CWDBFileWrapper::KindOf(std::int32_t type, ValueKind* kind) {
   switch (type) {
-    case kTypeInteger:
+    case selvane::kTypeInteger:
       *kind = ValueKind::kInteger;
       return true;
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       *kind = ValueKind::kFloat;
       return true;
-    case kTypeByte:
+    case selvane::kTypeByte:
       *kind = ValueKind::kByte;
       return true;
-    case kTypeCString:
+    case selvane::kTypeCString:
       *kind = ValueKind::kString;
       return true;
     default:  // "string", "bit", "amount" and unknown types have no value here
@@ -417,7 +417,7 @@ int CWDBFileWrapper::Scan(DBParam_t& key, DBParam_t& result) {
       key.fieldIndex < kFirstDataIndex || walk.Build(fields, key.fieldIndex);
   const std::int32_t keyType =
       key.fieldIndex < kFirstDataIndex
-          ? kTypeInteger
+          ? selvane::kTypeInteger
           : fields[static_cast<std::size_t>(key.fieldIndex)]->type;
 
   std::int32_t start = kFirstRecord;
@@ -451,10 +451,11 @@ int CWDBFileWrapper::TestKey(DBParam_t& key, std::int32_t id,
     case kIdIndex:
     case kLengthIndex:
       if ((key.fieldIndex == kIdIndex ? id : length) != key.intValue) return 0;
-      key.type = kTypeInteger;
+      key.type = selvane::kTypeInteger;
       return 1;
     default: {
-      const FieldAttr_t& field = WalkTo(window_, fields, key.fieldIndex);
+      const selvane::FieldAttr_t& field =
+          WalkTo(window_, fields, key.fieldIndex);
       key.type = field.type;
       ValueKind kind;
       if (!KindOf(field.type, &kind)) return -1;
@@ -477,10 +478,11 @@ int CWDBFileWrapper::ReadResult(DBParam_t& result, std::int32_t recordStart,
     case kIdIndex:
     case kLengthIndex:
       result.intValue = result.fieldIndex == kIdIndex ? id : length;
-      result.type = kTypeInteger;
+      result.type = selvane::kTypeInteger;
       return 0;
     default: {
-      const FieldAttr_t& field = WalkTo(window_, fields, result.fieldIndex);
+      const selvane::FieldAttr_t& field =
+          WalkTo(window_, fields, result.fieldIndex);
       result.type = field.type;
       ValueKind kind;
       if (!KindOf(field.type, &kind)) return -1;

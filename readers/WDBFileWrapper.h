@@ -7,7 +7,7 @@
 #include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
-#include <SelvaneLibrary/FieldAttr.h>
+#include <SelvaneLibrary/detail/FieldAttr.h>
 
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
@@ -66,14 +66,14 @@ class CWDBFileWrapper final : public CFileWrapper {
   int SkipCString();
   // Steps over one field as the definition describes it. Failures show in
   // the next read or seek.
-  void SkipField(const FieldAttr_t& entry);
+  void SkipField(const selvane::FieldAttr_t& entry);
 
   const std::wstring& path() const { return path_; }
   const WDBHeader_t& header() const { return header_; }
 
  private:
   // The definitions in ascending order of position, as far as a query needs.
-  using FieldList = std::vector<const FieldAttr_t*>;
+  using FieldList = std::vector<const selvane::FieldAttr_t*>;
 
   static bool KindOf(std::int32_t type, ValueKind* kind);
 

@@ -1,5 +1,5 @@
 // How field attributes turn into numbers, type codes and names.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -18,16 +18,16 @@ constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 class AttributeParsingTest : public ::testing::Test {
  protected:
   // Loads one table "T.dbc" holding the given fields; returns its map.
-  const FieldMap& LoadFields(const DefinitionBuilder& builder) {
+  const selvane::FieldMap& LoadFields(const DefinitionBuilder& builder) {
     EXPECT_EQ(0, manager_.LoadDefinitions(builder.WriteTo(dir_, "defs.xml")));
-    const FieldMap* fields = manager_.FindFields("T.dbc");
+    const selvane::FieldMap* fields = manager_.FindFields("T.dbc");
     EXPECT_NE(nullptr, fields);
     return fields != nullptr ? *fields : empty_;
   }
 
   TempDir dir_;
-  CDBFieldManager manager_;
-  FieldMap empty_;
+  selvane::CDBFieldManager manager_;
+  selvane::FieldMap empty_;
 };
 
 struct NumberCase {
@@ -71,7 +71,7 @@ TEST_F(AttributeParsingTest, NumbersReadLikeAtoiButSaturate) {
     DefinitionBuilder builder;
     builder.Table("T.dbc").Field(
         "F", {{"position", c.text}, {"size", c.text}, {"skipbyte", c.text}});
-    const FieldMap& fields = LoadFields(builder);
+    const selvane::FieldMap& fields = LoadFields(builder);
     ASSERT_EQ(1u, fields.size());
     EXPECT_EQ(c.value, fields.begin()->first);
     EXPECT_EQ(Attr("F", c.value, -1, c.value, c.value), fields.begin()->second);
@@ -83,7 +83,7 @@ TEST_F(AttributeParsingTest, UnnamedFieldIsNamedAfterPositionText) {
     SCOPED_TRACE(std::string("text \"") + c.text + "\"");
     DefinitionBuilder builder;
     builder.Table("T.dbc").Field("", {{"position", c.text}});
-    const FieldMap& fields = LoadFields(builder);
+    const selvane::FieldMap& fields = LoadFields(builder);
     ASSERT_EQ(1u, fields.size());
     EXPECT_EQ(Attr(std::string("Undef_") + c.text, c.value, -1, 0),
               fields.begin()->second);
@@ -123,7 +123,7 @@ TEST_F(AttributeParsingTest, TypeKeywordsMatchExactly) {
     SCOPED_TRACE(std::string("keyword \"") + c.keyword + "\"");
     DefinitionBuilder builder;
     builder.Table("T.dbc").Field("F", {{"position", "0"}, {"type", c.keyword}});
-    const FieldMap& fields = LoadFields(builder);
+    const selvane::FieldMap& fields = LoadFields(builder);
     ASSERT_EQ(1u, fields.count(0));
     EXPECT_EQ(c.code, fields.at(0).type);
   }

@@ -1,5 +1,5 @@
 // Copies and assignment of a manager hold deep, independent definitions.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include "tests/fields/FieldsTestUtil.h"
@@ -28,11 +28,11 @@ class CopyTest : public ::testing::Test {
 };
 
 TEST_F(CopyTest, CopyIsDeepAndIndependent) {
-  CDBFieldManager source;
+  selvane::CDBFieldManager source;
   ASSERT_EQ(0, source.LoadDefinitions(first_));
   const auto loaded = Snapshot(source, names_);
 
-  CDBFieldManager copy(source);
+  selvane::CDBFieldManager copy(source);
   EXPECT_EQ(loaded, Snapshot(copy, names_));
   EXPECT_NE(source.FindFields("A.dbc"), copy.FindFields("A.dbc"));
 
@@ -43,16 +43,16 @@ TEST_F(CopyTest, CopyIsDeepAndIndependent) {
 
   // And the other way round: the source moves on, the copy stays.
   const auto copied = Snapshot(copy, names_);
-  CDBFieldManager other;
+  selvane::CDBFieldManager other;
   ASSERT_EQ(0, other.LoadDefinitions(second_));
   source = other;
   EXPECT_EQ(copied, Snapshot(copy, names_));
 }
 
 TEST_F(CopyTest, AssignmentReplacesEverything) {
-  CDBFieldManager source;
+  selvane::CDBFieldManager source;
   ASSERT_EQ(0, source.LoadDefinitions(first_));
-  CDBFieldManager target;
+  selvane::CDBFieldManager target;
   ASSERT_EQ(0, target.LoadDefinitions(second_));
 
   target = source;
@@ -62,17 +62,17 @@ TEST_F(CopyTest, AssignmentReplacesEverything) {
   ASSERT_EQ(0, source.LoadDefinitions(second_));
   EXPECT_EQ("a", target.FindFile("A.dbc")->note);
 
-  target = CDBFieldManager();
+  target = selvane::CDBFieldManager();
   for (const std::string& name : names_) {
     EXPECT_EQ(nullptr, target.FindFile(name)) << name;
   }
 }
 
 TEST_F(CopyTest, SelfAssignmentKeepsDefinitions) {
-  CDBFieldManager manager;
+  selvane::CDBFieldManager manager;
   ASSERT_EQ(0, manager.LoadDefinitions(first_));
   const auto before = Snapshot(manager, names_);
-  CDBFieldManager& alias = manager;
+  selvane::CDBFieldManager& alias = manager;
   manager = alias;
   EXPECT_EQ(before, Snapshot(manager, names_));
 }

@@ -1,6 +1,6 @@
 // A document nested far deeper than any definition file needs must load as
 // TinyXML reads it, whatever stack the caller's thread has.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,7 +33,7 @@ std::string DeepDocument(int depth, bool closed) {
 }
 
 struct LoadTask {
-  CDBFieldManager* manager;
+  selvane::CDBFieldManager* manager;
   std::wstring path;
   int status;
 };
@@ -44,7 +44,8 @@ struct LoadTask {
 constexpr unsigned kSmallStack = 128 * 1024;
 
 #ifdef _WIN32
-int LoadOnSmallStack(CDBFieldManager* manager, const std::wstring& path) {
+int LoadOnSmallStack(selvane::CDBFieldManager* manager,
+                     const std::wstring& path) {
   LoadTask task{manager, path, -2};
   const HANDLE thread = CreateThread(
       nullptr, kSmallStack,
@@ -60,7 +61,8 @@ int LoadOnSmallStack(CDBFieldManager* manager, const std::wstring& path) {
   return task.status;
 }
 #else
-int LoadOnSmallStack(CDBFieldManager* manager, const std::wstring& path) {
+int LoadOnSmallStack(selvane::CDBFieldManager* manager,
+                     const std::wstring& path) {
   LoadTask task{manager, path, -2};
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
@@ -83,11 +85,11 @@ int LoadOnSmallStack(CDBFieldManager* manager, const std::wstring& path) {
 
 TEST(DeepDocumentTest, LoadsOrFailsWithoutExhaustingTheCallersStack) {
   TempDir dir;
-  CDBFieldManager manager;
+  selvane::CDBFieldManager manager;
   const std::wstring deep = DefinitionBuilder::WriteRaw(
       dir, "deep.xml", DeepDocument(10000, /*closed=*/true));
   ASSERT_EQ(0, LoadOnSmallStack(&manager, deep));
-  const FieldMap* fields = manager.FindFields("Deep.dbc");
+  const selvane::FieldMap* fields = manager.FindFields("Deep.dbc");
   ASSERT_NE(nullptr, fields);
   ASSERT_EQ(1u, fields->size());
   EXPECT_EQ("id", fields->at(0).name);
@@ -95,7 +97,7 @@ TEST(DeepDocumentTest, LoadsOrFailsWithoutExhaustingTheCallersStack) {
   // Never closed: malformed, refused, and nothing changes.
   const std::wstring open = DefinitionBuilder::WriteRaw(
       dir, "open.xml", DeepDocument(10000, /*closed=*/false));
-  CDBFieldManager fresh;
+  selvane::CDBFieldManager fresh;
   EXPECT_EQ(-1, LoadOnSmallStack(&fresh, open));
   EXPECT_EQ(nullptr, fresh.FindFile("Deep.dbc"));
 }

@@ -1,6 +1,6 @@
 // How the loader walks a definition document: roots, table elements, notes
 // and the field elements inside "Fields".
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include "tests/fields/FieldsTestUtil.h"
@@ -20,7 +20,7 @@ class DocumentStructureTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  CDBFieldManager manager_;
+  selvane::CDBFieldManager manager_;
 };
 
 DefinitionBuilder SampleDocument(const std::string& root) {
@@ -44,7 +44,7 @@ const DBFile kSample = File("Sample table", MapOf({
 TEST_F(DocumentStructureTest, WorkedExampleUnderEitherRoot) {
   for (const char* root : {"DBCFile", "WDBFile"}) {
     SCOPED_TRACE(root);
-    CDBFieldManager fresh;
+    selvane::CDBFieldManager fresh;
     manager_ = fresh;
     ASSERT_EQ(0, Load(SampleDocument(root)));
     const DBFile* file = manager_.FindFile("Sample.dbc");
@@ -80,7 +80,7 @@ TEST_F(DocumentStructureTest, TableWithoutFieldsHasEmptyMap) {
   DefinitionBuilder builder;
   builder.Table("Empty.dbc").Note("nothing here");
   ASSERT_EQ(0, Load(builder));
-  const FieldMap* fields = manager_.FindFields("Empty.dbc");
+  const selvane::FieldMap* fields = manager_.FindFields("Empty.dbc");
   ASSERT_NE(nullptr, fields);
   EXPECT_TRUE(fields->empty());
   EXPECT_EQ("nothing here", manager_.FindFile("Empty.dbc")->note);
@@ -155,7 +155,7 @@ TEST_F(DocumentStructureTest, NamesAreTakenAsTheParserDeliversThem) {
   DefinitionBuilder builder;
   builder.Table("A&B <1>.dbc").Field("x\"y", {{"position", "0"}});
   ASSERT_EQ(0, Load(builder));
-  const FieldMap* fields = manager_.FindFields("A&B <1>.dbc");
+  const selvane::FieldMap* fields = manager_.FindFields("A&B <1>.dbc");
   ASSERT_NE(nullptr, fields);
   EXPECT_EQ(MapOf({Attr("x\"y", 0, -1, 0)}), *fields);
 }

@@ -1,8 +1,8 @@
 #ifndef SELVANE_TESTS_FIELDS_FIELDSTESTUTIL_H_
 #define SELVANE_TESTS_FIELDS_FIELDSTESTUTIL_H_
 
-#include <SelvaneLibrary/FieldAttr.h>
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldAttr.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 
 #include <cstdint>
 #include <initializer_list>
@@ -12,9 +12,13 @@
 #include <utility>
 #include <vector>
 
-using DBFile = CDBFieldManager::DBFile_t;
+using DBFile = selvane::CDBFieldManager::DBFile_t;
 
-inline bool operator==(const FieldAttr_t& a, const FieldAttr_t& b) {
+// Beside the types, where gtest and std::map look for them.
+namespace selvane {
+
+inline bool operator==(const selvane::FieldAttr_t& a,
+                       const selvane::FieldAttr_t& b) {
   return a.name == b.name && a.position == b.position && a.type == b.type &&
          a.size == b.size && a.skipbyte == b.skipbyte;
 }
@@ -23,7 +27,7 @@ inline bool operator==(const DBFile& a, const DBFile& b) {
   return a.note == b.note && a.fields == b.fields;
 }
 
-inline void PrintTo(const FieldAttr_t& f, std::ostream* os) {
+inline void PrintTo(const selvane::FieldAttr_t& f, std::ostream* os) {
   *os << "{name \"" << f.name << "\", position " << f.position << ", type "
       << f.type << ", size " << f.size << ", skipbyte " << f.skipbyte << "}";
 }
@@ -37,10 +41,12 @@ inline void PrintTo(const DBFile& file, std::ostream* os) {
   *os << "}";
 }
 
-inline FieldAttr_t Attr(const std::string& name, std::int32_t position,
-                        std::int32_t type, std::int32_t size,
-                        std::int32_t skipbyte = 0) {
-  FieldAttr_t field;
+}  // namespace selvane
+
+inline selvane::FieldAttr_t Attr(const std::string& name, std::int32_t position,
+                                 std::int32_t type, std::int32_t size,
+                                 std::int32_t skipbyte = 0) {
+  selvane::FieldAttr_t field;
   field.name = name;
   field.position = position;
   field.type = type;
@@ -50,13 +56,14 @@ inline FieldAttr_t Attr(const std::string& name, std::int32_t position,
 }
 
 // A field map keyed by each field's own position.
-inline FieldMap MapOf(std::initializer_list<FieldAttr_t> fields) {
-  FieldMap map;
-  for (const FieldAttr_t& field : fields) map[field.position] = field;
+inline selvane::FieldMap MapOf(
+    std::initializer_list<selvane::FieldAttr_t> fields) {
+  selvane::FieldMap map;
+  for (const selvane::FieldAttr_t& field : fields) map[field.position] = field;
   return map;
 }
 
-inline DBFile File(const std::string& note, FieldMap fields) {
+inline DBFile File(const std::string& note, selvane::FieldMap fields) {
   DBFile file;
   file.note = note;
   file.fields = std::move(fields);
@@ -65,7 +72,8 @@ inline DBFile File(const std::string& note, FieldMap fields) {
 
 // What the manager holds under each name, nullopt where it holds nothing.
 inline std::vector<std::optional<DBFile>> Snapshot(
-    const CDBFieldManager& manager, const std::vector<std::string>& names) {
+    const selvane::CDBFieldManager& manager,
+    const std::vector<std::string>& names) {
   std::vector<std::optional<DBFile>> result;
   for (const std::string& name : names) {
     const DBFile* file = manager.FindFile(name);

@@ -1,5 +1,5 @@
 // Loads that fail return -1 and leave every definition as it was.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,7 +47,7 @@ class LoadFailureTest : public ::testing::Test {
 
   const std::vector<std::string> names_ = {"Base.dbc", "Other.wdb", "New.dbc"};
   TempDir dir_;
-  CDBFieldManager manager_;
+  selvane::CDBFieldManager manager_;
   std::vector<std::optional<DBFile>> before_;
 };
 

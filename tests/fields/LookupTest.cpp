@@ -1,5 +1,5 @@
 // Finding a table's definition by its exact, case-sensitive name.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include "tests/fields/FieldsTestUtil.h"
@@ -9,7 +9,7 @@
 namespace {
 
 TEST(LookupTest, FreshManagerFindsNothing) {
-  const CDBFieldManager manager;
+  const selvane::CDBFieldManager manager;
   for (const char* name : {"", "X.dbc", "[NONE]", "Undef_0"}) {
     EXPECT_EQ(nullptr, manager.FindFields(name)) << name;
     EXPECT_EQ(nullptr, manager.FindFile(name)) << name;
@@ -21,7 +21,7 @@ TEST(LookupTest, OnlyTheExactNameMatches) {
   DefinitionBuilder builder;
   builder.Table("X.dbc").Note("x").Field("f", {{"position", "0"}});
   builder.Table("Dir\\Y.dbc").Note("y");
-  CDBFieldManager manager;
+  selvane::CDBFieldManager manager;
   ASSERT_EQ(0, manager.LoadDefinitions(builder.WriteTo(dir, "defs.xml")));
 
   const DBFile* file = manager.FindFile("X.dbc");
@@ -44,7 +44,7 @@ TEST(LookupTest, NamesDifferingOnlyInCaseAreSeparateTables) {
   DefinitionBuilder builder;
   builder.Table("Item.dbc").Note("upper");
   builder.Table("item.dbc").Note("lower");
-  CDBFieldManager manager;
+  selvane::CDBFieldManager manager;
   ASSERT_EQ(0, manager.LoadDefinitions(builder.WriteTo(dir, "defs.xml")));
   ASSERT_NE(nullptr, manager.FindFile("Item.dbc"));
   ASSERT_NE(nullptr, manager.FindFile("item.dbc"));

@@ -1,6 +1,6 @@
 // How loads combine: replacement of whole tables by name and of fields by
 // position, within one document and across documents.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 
 #include "tests/fields/FieldsTestUtil.h"
@@ -16,7 +16,7 @@ class MergeTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  CDBFieldManager manager_;
+  selvane::CDBFieldManager manager_;
 };
 
 TEST_F(MergeTest, LaterDocumentReplacesSameNamesAndKeepsOthers) {
@@ -31,7 +31,7 @@ TEST_F(MergeTest, LaterDocumentReplacesSameNamesAndKeepsOthers) {
   b.Table("R.wdb").Field("r", {{"position", "0"}});
 
   ASSERT_EQ(0, Load(a, "a.xml"));
-  const FieldMap* pBefore = manager_.FindFields("P.dbc");
+  const selvane::FieldMap* pBefore = manager_.FindFields("P.dbc");
   ASSERT_EQ(0, Load(b, "b.xml"));
 
   EXPECT_EQ(File("P from A", MapOf({Attr("p", 0, -1, 0)})),

@@ -1,7 +1,7 @@
 // The loader parses its own copy of the file. That copy must give exactly
 // what the XML parser's own file loader gives for the same bytes: line ends
 // turned into LF, and nothing after the first NUL.
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
@@ -61,7 +61,7 @@ TEST(ParserInputTest, LoaderReadsTheBytesAsTheParsersFileLoaderDoes) {
         DefinitionBuilder::WriteRaw(dir, "d.xml", c.bytes);
     EXPECT_EQ(c.table, NameByParserLoader(path));
 
-    CDBFieldManager manager;
+    selvane::CDBFieldManager manager;
     EXPECT_EQ(c.loads ? 0 : -1, manager.LoadDefinitions(path));
     if (c.loads) {
       EXPECT_NE(nullptr, manager.FindFile(c.table));
@@ -85,7 +85,7 @@ TEST(ParserInputTest, UnfinishedSequenceAtTheEndIsRefused) {
   TempDir dir;
   for (const std::string& bytes : files) {
     SCOPED_TRACE(bytes);
-    CDBFieldManager manager;
+    selvane::CDBFieldManager manager;
     EXPECT_EQ(-1, manager.LoadDefinitions(
                       DefinitionBuilder::WriteRaw(dir, "d.xml", bytes)));
   }

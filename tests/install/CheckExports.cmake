@@ -1,5 +1,7 @@
-# Lists the dynamic symbols that the shared library defines and fails when
-# anything of ours but CSelvaneObject is among them.
+# Lists every dynamic symbol that the shared library defines and fails unless
+# each one belongs to CSelvaneObject (its members, vtable and type
+# information) and every member a host calls is among them. Standard library
+# instances, linker symbols and anything else of ours fail the check.
 # Expects: LIBRARY, NM.
 execute_process(COMMAND ${NM} -D -C --defined-only "${LIBRARY}"
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
@@ -7,26 +9,36 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()
 string(REPLACE "\n" ";" lines "${out}")
-set(ours "")
-set(leaks "")
+set(names "")
+set(strays "")
 foreach(line ${lines})
-  if(line MATCHES "CSelvaneObject")
-    list(APPEND ours "${line}")
-  elseif(line MATCHES "CDBFieldManager|FieldAttr_t|DBFile_t|CFileWrapper|CDBCFileWrapper|CWDBFileWrapper|CReadWindow|CByteSource|WideToNarrow|NarrowExact|AfterFirstBackslash|AfterLastSeparator|DBCHeader_t|WDBHeader_t|TiXml|SFile")
-    list(APPEND leaks "${line}")
+  if(NOT line MATCHES "^[0-9a-fA-F]* *[A-Za-z] (.+)$")
+    list(APPEND strays "unparsed: ${line}")
+    continue()
+  endif()
+  set(name "${CMAKE_MATCH_1}")
+  if(name MATCHES "^CSelvaneObject::[~A-Za-z]"
+     OR name MATCHES "^(vtable|typeinfo|typeinfo name) for CSelvaneObject$")
+    list(APPEND names "${name}")
+  else()
+    list(APPEND strays "${name}")
   endif()
 endforeach()
-string(REPLACE ";" "\n" ours_text "${ours}")
-message(STATUS "exported:\n${ours_text}")
-if(leaks)
-  string(REPLACE ";" "\n" leaks_text "${leaks}")
-  message(FATAL_ERROR "exported beyond CSelvaneObject:\n${leaks_text}")
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+string(REPLACE ";" "\n" names_text "${names}")
+message(STATUS "exported:\n${names_text}")
+if(strays)
+  string(REPLACE ";" "\n" strays_text "${strays}")
+  message(FATAL_ERROR "exported beyond CSelvaneObject:\n${strays_text}")
 endif()
-foreach(member "CSelvaneObject::InitConfig" "CSelvaneObject::QueryDBC"
-               "CSelvaneObject::QueryWDB" "CSelvaneObject::operator="
+foreach(member "CSelvaneObject::CSelvaneObject()"
                "CSelvaneObject::CSelvaneObject(CSelvaneObject const&)"
-               "CSelvaneObject::~CSelvaneObject")
-  string(FIND "${out}" "${member}" at)
+               "CSelvaneObject::operator=(CSelvaneObject const&)"
+               "CSelvaneObject::~CSelvaneObject()"
+               "CSelvaneObject::InitConfig(" "CSelvaneObject::QueryDBC("
+               "CSelvaneObject::QueryWDB(" "typeinfo for CSelvaneObject")
+  string(FIND "${names_text}" "${member}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "not exported: ${member}")
   endif()

@@ -18,6 +18,8 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 foreach(f include/SelvaneLibrary/SelvaneLibrary.h
+          include/SelvaneLibrary/FieldType.h
+          include/SelvaneLibrary/detail/FieldManager.h
           lib/cmake/SelvaneLibrary/SelvaneLibraryConfig.cmake
           lib/cmake/SelvaneLibrary/SelvaneLibraryConfigVersion.cmake)
   if(NOT EXISTS "${prefix}/${f}")
@@ -30,7 +32,7 @@ if(NOT pc_files)
   message(FATAL_ERROR "SelvaneLibrary.pc not installed")
 endif()
 # Public headers must not drag in the dependencies' headers.
-file(GLOB headers "${prefix}/include/SelvaneLibrary/*.h")
+file(GLOB_RECURSE headers "${prefix}/include/SelvaneLibrary/*.h")
 foreach(h ${headers})
   file(STRINGS "${h}" bad REGEX "#include[ \t]*[<\"](StormLib|StormPort|tinyxml)")
   if(bad)

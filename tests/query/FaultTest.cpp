@@ -184,7 +184,7 @@ Answer TextAnswer(std::int32_t type, const std::string& text) {
 Answer FloatAnswer(std::uint32_t bits) {
   Answer a;
   a.status = 0;
-  a.type = kTypeFloat;
+  a.type = selvane::kTypeFloat;
   a.floatBits = bits;
   return a;
 }
@@ -278,12 +278,12 @@ struct Value {
 bool ReadInline(const Bytes& b, std::int32_t type, std::int64_t* pos,
                 Value* v) {
   switch (type) {
-    case kTypeCString:
+    case selvane::kTypeCString:
       return b.Text(*pos, &v->text, pos);
-    case kTypeByte:
+    case selvane::kTypeByte:
       *pos += 1;
       return b.Byte(*pos - 1, &v->i);
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       *pos += 4;
       return b.U32(*pos - 4, &v->bits);
     default:
@@ -294,10 +294,10 @@ bool ReadInline(const Bytes& b, std::int32_t type, std::int64_t* pos,
 
 bool Matches(std::int32_t type, const Value& v, const DBParam_t& key) {
   switch (type) {
-    case kTypeString:
-    case kTypeCString:
+    case selvane::kTypeString:
+    case selvane::kTypeCString:
       return v.text == key.strValue;
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       return FloatOf(v.bits) == key.floatValue;
     default:
       return v.i == key.intValue;
@@ -306,10 +306,10 @@ bool Matches(std::int32_t type, const Value& v, const DBParam_t& key) {
 
 Answer Found(std::int32_t type, const Value& v) {
   switch (type) {
-    case kTypeString:
-    case kTypeCString:
+    case selvane::kTypeString:
+    case selvane::kTypeCString:
       return TextAnswer(type, v.text);
-    case kTypeFloat:
+    case selvane::kTypeFloat:
       return FloatAnswer(v.bits);
     default:
       return IntAnswer(type, v.i);
@@ -322,8 +322,10 @@ struct WdbColumn {
   std::int32_t type;
   std::int32_t size;
 };
-const WdbColumn kWdbData[] = {
-    {kTypeCString, 0}, {kTypeInteger, 4}, {kTypeFloat, 4}, {kTypeByte, 1}};
+const WdbColumn kWdbData[] = {{selvane::kTypeCString, 0},
+                              {selvane::kTypeInteger, 4},
+                              {selvane::kTypeFloat, 4},
+                              {selvane::kTypeByte, 1}};
 
 // From the start of a record's data, passes over the fields before index
 // (2 or more) and reads the one at index.
@@ -331,7 +333,7 @@ bool WalkWdb(const Bytes& b, std::int32_t index, std::int64_t pos, Value* v,
              std::int32_t* type) {
   for (std::int32_t i = 2; i < index; ++i) {
     const WdbColumn& c = kWdbData[i - 2];
-    if (c.type == kTypeCString) {
+    if (c.type == selvane::kTypeCString) {
       std::string skipped;
       if (!b.Text(pos, &skipped, &pos)) return false;
     } else {
@@ -365,7 +367,7 @@ Answer WdbReference(const std::string& bytes, const Ask& ask) {
     }
     if (match) {
       Value v;
-      std::int32_t type = kTypeInteger;
+      std::int32_t type = selvane::kTypeInteger;
       if (ask.resultIndex < 2) {
         v.i = ask.resultIndex == 0 ? id : length;
       } else if (!WalkWdb(b, ask.resultIndex, start + 8, &v, &type)) {
@@ -384,17 +386,17 @@ struct DbcColumn {
   std::int32_t type;
   std::int32_t offset;
 };
-const DbcColumn kDbcColumns[] = {{kTypeInteger, 0},
-                                 {kTypeString, 4},
-                                 {kTypeFloat, 8},
-                                 {kTypeByte, 12},
-                                 {kTypeInteger, 13}};
+const DbcColumn kDbcColumns[] = {{selvane::kTypeInteger, 0},
+                                 {selvane::kTypeString, 4},
+                                 {selvane::kTypeFloat, 8},
+                                 {selvane::kTypeByte, 12},
+                                 {selvane::kTypeInteger, 13}};
 
 // A string field holds an offset into the string block, which the text
 // starts at; a negative offset would point back into the records.
 bool ReadDbc(const Bytes& b, std::int32_t type, std::int64_t pos,
              std::int64_t block, Value* v) {
-  if (type != kTypeString) return ReadInline(b, type, &pos, v);
+  if (type != selvane::kTypeString) return ReadInline(b, type, &pos, v);
   std::int32_t offset = 0;
   std::int64_t end = 0;
   return b.Int(pos, &offset) && offset >= 0 &&
@@ -494,21 +496,31 @@ class FaultTest : public ::testing::Test {
 TEST_F(FaultTest, ReferenceDecodersReadTheFixtures) {
   const std::string wdb = WdbItemsBytes();
   const std::string dbc = DbcItemsBytes();
-  EXPECT_EQ(IntAnswer(kTypeInteger, 80), WdbReference(wdb, WdbAsks()[0]));
-  EXPECT_EQ(TextAnswer(kTypeCString, ""), WdbReference(wdb, WdbAsks()[1]));
-  EXPECT_EQ(IntAnswer(kTypeByte, -7), WdbReference(wdb, WdbAsks()[2]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeInteger, 80),
+            WdbReference(wdb, WdbAsks()[0]));
+  EXPECT_EQ(TextAnswer(selvane::kTypeCString, ""),
+            WdbReference(wdb, WdbAsks()[1]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeByte, -7), WdbReference(wdb, WdbAsks()[2]));
   EXPECT_EQ(FloatAnswer(BitsOf(1.25f)), WdbReference(wdb, WdbAsks()[3]));
-  EXPECT_EQ(IntAnswer(kTypeInteger, 9), WdbReference(wdb, WdbAsks()[4]));
-  EXPECT_EQ(IntAnswer(kTypeInteger, 15), WdbReference(wdb, WdbAsks()[5]));
-  EXPECT_EQ(TextAnswer(kTypeCString, "seven"), WdbReference(wdb, WdbAsks()[6]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeInteger, 9),
+            WdbReference(wdb, WdbAsks()[4]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeInteger, 15),
+            WdbReference(wdb, WdbAsks()[5]));
+  EXPECT_EQ(TextAnswer(selvane::kTypeCString, "seven"),
+            WdbReference(wdb, WdbAsks()[6]));
   EXPECT_EQ(Failed(), WdbReference(wdb, WdbAsks()[7]));
-  EXPECT_EQ(TextAnswer(kTypeString, "two"), DbcReference(dbc, DbcAsks()[0]));
-  EXPECT_EQ(IntAnswer(kTypeInteger, 300), DbcReference(dbc, DbcAsks()[1]));
-  EXPECT_EQ(IntAnswer(kTypeByte, 1), DbcReference(dbc, DbcAsks()[2]));
+  EXPECT_EQ(TextAnswer(selvane::kTypeString, "two"),
+            DbcReference(dbc, DbcAsks()[0]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeInteger, 300),
+            DbcReference(dbc, DbcAsks()[1]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeByte, 1), DbcReference(dbc, DbcAsks()[2]));
   EXPECT_EQ(FloatAnswer(BitsOf(2.5f)), DbcReference(dbc, DbcAsks()[3]));
-  EXPECT_EQ(IntAnswer(kTypeInteger, 2), DbcReference(dbc, DbcAsks()[4]));
-  EXPECT_EQ(TextAnswer(kTypeString, "two"), DbcReference(dbc, DbcAsks()[5]));
-  EXPECT_EQ(IntAnswer(kTypeByte, 127), DbcReference(dbc, DbcAsks()[6]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeInteger, 2),
+            DbcReference(dbc, DbcAsks()[4]));
+  EXPECT_EQ(TextAnswer(selvane::kTypeString, "two"),
+            DbcReference(dbc, DbcAsks()[5]));
+  EXPECT_EQ(IntAnswer(selvane::kTypeByte, 127),
+            DbcReference(dbc, DbcAsks()[6]));
   EXPECT_EQ(Failed(), DbcReference(dbc, DbcAsks()[7]));
 
   dir_.Write("items.wdb", wdb);
@@ -781,16 +793,18 @@ struct Probe {
 std::vector<Probe> Probes() {
   return {
       {"wdb amount, redefined as float", true, "items.wdb", IntAsk("", 0, 8, 3),
-       IntAnswer(kTypeInteger, 80), FloatAnswer(80)},
+       IntAnswer(selvane::kTypeInteger, 80), FloatAnswer(80)},
       {"wdb flag, dropped", true, "items.wdb", IntAsk("", 0, 7, 5),
-       IntAnswer(kTypeByte, -7), Failed()},
+       IntAnswer(selvane::kTypeByte, -7), Failed()},
       {"wdb table added", true, "extra.wdb", IntAsk("", 0, 8, 2), Failed(),
-       TextAnswer(kTypeCString, "eight")},
+       TextAnswer(selvane::kTypeCString, "eight")},
       {"dbc weight, redefined as integer", false, "Items.dbc",
        IntAsk("", 0, 2, 2), FloatAnswer(BitsOf(2.5f)),
-       IntAnswer(kTypeInteger, static_cast<std::int32_t>(BitsOf(2.5f)))},
+       IntAnswer(selvane::kTypeInteger,
+                 static_cast<std::int32_t>(BitsOf(2.5f)))},
       {"dbc id by name, kept", false, "Items.dbc", TextAsk("", 1, "two", 0),
-       IntAnswer(kTypeInteger, 2), IntAnswer(kTypeInteger, 2)},
+       IntAnswer(selvane::kTypeInteger, 2),
+       IntAnswer(selvane::kTypeInteger, 2)},
   };
 }
 

@@ -31,8 +31,8 @@ constexpr std::int32_t kUntouchedInt = -777;
 constexpr float kUntouchedFloat = -7.25f;
 const char kUntouchedText[] = "keep";
 
-FieldAttr_t Field(std::int32_t type, std::int32_t size = 4) {
-  FieldAttr_t f;
+selvane::FieldAttr_t Field(std::int32_t type, std::int32_t size = 4) {
+  selvane::FieldAttr_t f;
   f.type = type;
   f.size = size;
   return f;
@@ -104,7 +104,8 @@ class DbcReaderTest : public ::testing::TestWithParam<Layout> {
         .Write(archive_);
   }
 
-  int Lookup(const FieldMap& fields, DBParam_t& key, DBParam_t& result) {
+  int Lookup(const selvane::FieldMap& fields, DBParam_t& key,
+             DBParam_t& result) {
     CDBCFileWrapper reader;
     EXPECT_EQ(0, reader.Open(Widen(archive_), GetParam().table));
     EXPECT_EQ(0, reader.SetDefinition(&fields));
@@ -124,11 +125,11 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DbcReaderTest, ::testing::ValuesIn(kLayouts),
 
 // Four defined fields, the last without a size, as a definition file gives
 // them: a fifth position, not listed, lies where the fourth does.
-FieldMap SampleFields() {
-  return FieldMap{{0, Field(kTypeInteger)},
-                  {1, Field(kTypeString)},
-                  {2, Field(kTypeFloat)},
-                  {3, Field(kTypeByte, 0)}};
+selvane::FieldMap SampleFields() {
+  return selvane::FieldMap{{0, Field(selvane::kTypeInteger)},
+                           {1, Field(selvane::kTypeString)},
+                           {2, Field(selvane::kTypeFloat)},
+                           {3, Field(selvane::kTypeByte, 0)}};
 }
 
 DbcBuilder SampleTable() {
@@ -144,7 +145,7 @@ DbcBuilder SampleTable() {
 
 TEST_P(DbcReaderTest, SampleTableFieldsLieWhereTheirSizesPutThem) {
   Store(SampleTable());
-  const FieldMap fields = SampleFields();
+  const selvane::FieldMap fields = SampleFields();
   struct Case {
     DBParam_t key;
     std::int32_t result_index;
@@ -154,17 +155,21 @@ TEST_P(DbcReaderTest, SampleTableFieldsLieWhereTheirSizesPutThem) {
     std::string text;
   };
   const Case cases[] = {
-      {IntKey(0, 2), 2, kTypeFloat, kUntouchedInt, 2.25f, kUntouchedText},
-      {IntKey(0, 3), 1, kTypeString, kUntouchedInt, kUntouchedFloat,
+      {IntKey(0, 2), 2, selvane::kTypeFloat, kUntouchedInt, 2.25f,
+       kUntouchedText},
+      {IntKey(0, 3), 1, selvane::kTypeString, kUntouchedInt, kUntouchedFloat,
        std::string(kUntouchedText) + "Bow"},
-      {IntKey(0, 2), 3, kTypeByte, -56, kUntouchedFloat, kUntouchedText},
-      {IntKey(0, 3), 0, kTypeInteger, 3, kUntouchedFloat, kUntouchedText},
+      {IntKey(0, 2), 3, selvane::kTypeByte, -56, kUntouchedFloat,
+       kUntouchedText},
+      {IntKey(0, 3), 0, selvane::kTypeInteger, 3, kUntouchedFloat,
+       kUntouchedText},
       // Position 4 is not listed: 4 bytes at byte 12, after the sizeless
       // byte field, read as an integer.
-      {IntKey(0, 1), 4, kTypeInteger, 0x33221105, kUntouchedFloat,
+      {IntKey(0, 1), 4, selvane::kTypeInteger, 0x33221105, kUntouchedFloat,
        kUntouchedText},
-      {IntKey(3, -1), 0, kTypeInteger, 3, kUntouchedFloat, kUntouchedText},
-      {IntKey(4, 0x332211C8), 0, kTypeInteger, 2, kUntouchedFloat,
+      {IntKey(3, -1), 0, selvane::kTypeInteger, 3, kUntouchedFloat,
+       kUntouchedText},
+      {IntKey(4, 0x332211C8), 0, selvane::kTypeInteger, 2, kUntouchedFloat,
        kUntouchedText},
   };
   for (const Case& c : cases) {
@@ -193,27 +198,28 @@ TEST_P(DbcReaderTest, UnlistedPositionsCountFourBytesAndListedSizesAddUp) {
   Store(t);
   struct Case {
     const char* what;
-    FieldMap fields;
+    selvane::FieldMap fields;
     std::int32_t key_index, key_offset, result_index, result_offset;
   };
   const Case cases[] = {
       {"no entries", {}, 2, 8, 5, 20},
       {"entry at -1 is no column",
-       {{-1, Field(kTypeInteger, 100)}},
+       {{-1, Field(selvane::kTypeInteger, 100)}},
        1,
        4,
        3,
        12},
-      {"wide entry", {{1, Field(kTypeInteger, 8)}}, 1, 4, 3, 16},
-      {"sizeless entry", {{0, Field(kTypeInteger, 0)}}, 1, 0, 2, 4},
+      {"wide entry", {{1, Field(selvane::kTypeInteger, 8)}}, 1, 4, 3, 16},
+      {"sizeless entry", {{0, Field(selvane::kTypeInteger, 0)}}, 1, 0, 2, 4},
       {"entries and gaps",
-       {{0, Field(kTypeInteger, 4)}, {2, Field(kTypeInteger, 12)}},
+       {{0, Field(selvane::kTypeInteger, 4)},
+        {2, Field(selvane::kTypeInteger, 12)}},
        3,
        20,
        4,
        24},
       {"entries beyond the index do not count",
-       {{5, Field(kTypeInteger, 64)}},
+       {{5, Field(selvane::kTypeInteger, 64)}},
        0,
        0,
        5,
@@ -225,8 +231,8 @@ TEST_P(DbcReaderTest, UnlistedPositionsCountFourBytesAndListedSizesAddUp) {
     DBParam_t result = Want(c.result_index);
     ASSERT_EQ(0, Lookup(c.fields, key, result));
     EXPECT_EQ(2000 + c.result_offset, result.intValue);
-    EXPECT_EQ(kTypeInteger, key.type);
-    EXPECT_EQ(kTypeInteger, result.type);
+    EXPECT_EQ(selvane::kTypeInteger, key.type);
+    EXPECT_EQ(selvane::kTypeInteger, result.type);
   }
 }
 
@@ -238,16 +244,16 @@ TEST_P(DbcReaderTest, OtherTypeCodesReadAsIntegers) {
   struct Case {
     std::int32_t code, reported;
   };
-  const Case cases[] = {{kTypeNone, kTypeInteger},
-                        {kTypeInteger, kTypeInteger},
-                        {kTypeBit, kTypeBit},
-                        {kTypeCString, kTypeCString},
-                        {kTypeAmount, kTypeAmount},
+  const Case cases[] = {{selvane::kTypeNone, selvane::kTypeInteger},
+                        {selvane::kTypeInteger, selvane::kTypeInteger},
+                        {selvane::kTypeBit, selvane::kTypeBit},
+                        {selvane::kTypeCString, selvane::kTypeCString},
+                        {selvane::kTypeAmount, selvane::kTypeAmount},
                         {17, 17},
                         {-5, -5}};
   for (const Case& c : cases) {
     SCOPED_TRACE("type " + std::to_string(c.code));
-    const FieldMap fields{{0, Field(c.code)}, {1, Field(c.code)}};
+    const selvane::FieldMap fields{{0, Field(c.code)}, {1, Field(c.code)}};
     DBParam_t key = IntKey(0, 7);
     DBParam_t result = Want(1);
     ASSERT_EQ(0, Lookup(fields, key, result));
@@ -264,7 +270,8 @@ TEST_P(DbcReaderTest, BytesWidenWithTheirSign) {
             .Record({Int(1), Byte(0x7F), Raw("\0\0\0")})
             .Record({Int(2), Byte(0xC8), Raw("\0\0\0")})
             .Record({Int(3), Byte(0xFF), Raw("\0\0\0")}));
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeByte)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeByte)}};
   struct Case {
     std::int32_t key, status, id;
   };
@@ -275,14 +282,14 @@ TEST_P(DbcReaderTest, BytesWidenWithTheirSign) {
     DBParam_t key = IntKey(1, c.key);
     DBParam_t result = Want(0);
     ASSERT_EQ(c.status, Lookup(fields, key, result));
-    EXPECT_EQ(kTypeByte, key.type);
+    EXPECT_EQ(selvane::kTypeByte, key.type);
     EXPECT_EQ(c.status == 0 ? c.id : kUntouchedInt, result.intValue);
   }
   DBParam_t key = IntKey(0, 2);
   DBParam_t result = Want(1);
   ASSERT_EQ(0, Lookup(fields, key, result));
   EXPECT_EQ(-56, result.intValue);
-  EXPECT_EQ(kTypeByte, result.type);
+  EXPECT_EQ(selvane::kTypeByte, result.type);
 }
 
 TEST_P(DbcReaderTest, FloatsCompareAsIeeeValues) {
@@ -292,7 +299,8 @@ TEST_P(DbcReaderTest, FloatsCompareAsIeeeValues) {
             .Record({Int(2), Float(0.0f)})
             .Record({Int(3), Float(-0.0f)})
             .Record({Int(4), Float(1.5f)}));
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeFloat)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeFloat)}};
   struct Case {
     const char* what;
     float key;
@@ -332,7 +340,8 @@ TEST_P(DbcReaderTest, StringKeysCompareTheWholeStringInTheBlock) {
       .Record({Int(7), Str(edge)})
       .Record({Int(8), Int(0)});  // the block's leading empty string
   Store(t);
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)}};
   struct Case {
     std::string key;
     std::int32_t status, id;
@@ -348,7 +357,7 @@ TEST_P(DbcReaderTest, StringKeysCompareTheWholeStringInTheBlock) {
     DBParam_t result = Want(0);
     ASSERT_EQ(c.status, Lookup(fields, key, result));
     EXPECT_EQ(c.status == 0 ? c.id : kUntouchedInt, result.intValue);
-    EXPECT_EQ(kTypeString, key.type);
+    EXPECT_EQ(selvane::kTypeString, key.type);
     EXPECT_EQ(c.key, key.strValue);
   }
 }
@@ -360,7 +369,8 @@ TEST_P(DbcReaderTest, UnreadableStringKeyEndsTheScan) {
   t.Record({Int(1), Int(4)}).Record({Int(2), Str("ab")});
   ASSERT_EQ(4, t.AddToStringBlock("abcdef"));
   Store(t);
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)}};
   for (const std::string text : {"ab", "abcdef", "abcdefg", "x"}) {
     SCOPED_TRACE(text);
     DBParam_t key = TextKey(1, text);
@@ -371,7 +381,8 @@ TEST_P(DbcReaderTest, UnreadableStringKeyEndsTheScan) {
 }
 
 TEST_P(DbcReaderTest, StringsAreReadToTheirOwnNulAndNoFurther) {
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)}};
   const std::string tail(100, 'q');  // no NUL up to the end of the table
   {
     // A string longer than one compare runs off the end: the scan fails
@@ -400,13 +411,14 @@ TEST_P(DbcReaderTest, StringsAreReadToTheirOwnNulAndNoFurther) {
 TEST_P(DbcReaderTest, StringResultsAppendToWhatTheResultHolds) {
   Store(
       DbcBuilder().Record({Int(1), Str("Sword")}).Record({Int(2), Str("Axe")}));
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)}};
   DBParam_t key = IntKey(0, 2);
   DBParam_t result = Want(1);
   result.strValue = "Name: ";
   ASSERT_EQ(0, Lookup(fields, key, result));
   EXPECT_EQ("Name: Axe", result.strValue);
-  EXPECT_EQ(kTypeString, result.type);
+  EXPECT_EQ(selvane::kTypeString, result.type);
   EXPECT_EQ(kUntouchedInt, result.intValue);
   EXPECT_EQ(kUntouchedFloat, result.floatValue);
 }
@@ -418,10 +430,10 @@ TEST_P(DbcReaderTest, LastRecordsOfALargeTableAcrossManyWindows) {
     t.Record({Int(i), Int(3 * i), Str("name" + std::to_string(i)), Int(-i)});
   }
   Store(t);
-  const FieldMap fields{{0, Field(kTypeInteger)},
-                        {1, Field(kTypeInteger)},
-                        {2, Field(kTypeString)},
-                        {3, Field(kTypeInteger)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeInteger)},
+                                 {2, Field(selvane::kTypeString)},
+                                 {3, Field(selvane::kTypeInteger)}};
   DBParam_t key = IntKey(0, kRecords - 1);
   DBParam_t result = Want(2);
   result.strValue.clear();
@@ -469,7 +481,8 @@ TEST_P(DbcReaderTest, KeysAndNamesAreFoundAcrossEveryRefill) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(i) *
                                      2654435761u);
   };
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)}};
   MpqBuilder mpq;
   std::vector<std::vector<int>> asked;
   for (int tail = 1; tail <= 8; ++tail) {
@@ -552,14 +565,15 @@ TEST_P(DbcReaderTest, NoRecordsToVisitAnswerNothing) {
     DBParam_t result = Want(1);
     EXPECT_EQ(-1, Lookup({}, key, result));
     ExpectUntouched(result);
-    EXPECT_EQ(kTypeInteger, key.type);  // written before the scan
-    EXPECT_EQ(kTypeInteger, result.type);
+    EXPECT_EQ(selvane::kTypeInteger, key.type);  // written before the scan
+    EXPECT_EQ(selvane::kTypeInteger, result.type);
   }
 }
 
 TEST_P(DbcReaderTest, IndexesOutsideTheFieldCountFailBeforeAnyRead) {
   Store(DbcBuilder().Record({Int(1), Int(10), Int(100)}).FieldCount(2));
-  const FieldMap fields{{0, Field(kTypeInteger)}, {1, Field(kTypeFloat)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeFloat)}};
   struct Case {
     std::int32_t key_index, result_index, status;
   };
@@ -603,11 +617,12 @@ TEST_P(DbcReaderTest, QueryWithoutDefinitionsWritesNothing) {
 // Damaged tables: -1 at once, nothing undefined, nothing slow.
 
 TEST_P(DbcReaderTest, ImpossiblePositionsFail) {
-  const FieldMap strings{{0, Field(kTypeInteger)}, {1, Field(kTypeString)}};
+  const selvane::FieldMap strings{{0, Field(selvane::kTypeInteger)},
+                                  {1, Field(selvane::kTypeString)}};
   struct Case {
     const char* what;
     DbcBuilder table;
-    FieldMap fields;
+    selvane::FieldMap fields;
     DBParam_t key;
     std::int32_t result_index;
   };
@@ -631,13 +646,17 @@ TEST_P(DbcReaderTest, ImpossiblePositionsFail) {
        0},
       // Would land inside the header.
       {"negative field size", DbcBuilder().Record({Int(1), Int(2)}),
-       FieldMap{{0, Field(kTypeInteger, -8)}}, IntKey(0, 1), 1},
+       selvane::FieldMap{{0, Field(selvane::kTypeInteger, -8)}}, IntKey(0, 1),
+       1},
       {"negative key offset", DbcBuilder().Record({Int(1), Int(2)}),
-       FieldMap{{0, Field(kTypeInteger, -8)}}, IntKey(1, 8), 0},
+       selvane::FieldMap{{0, Field(selvane::kTypeInteger, -8)}}, IntKey(1, 8),
+       0},
       {"result field past the end", DbcBuilder().Record({Int(1), Int(2)}),
-       FieldMap{{0, Field(kTypeInteger, 1000)}}, IntKey(0, 1), 1},
+       selvane::FieldMap{{0, Field(selvane::kTypeInteger, 1000)}}, IntKey(0, 1),
+       1},
       {"field offset beyond 2^31-1", DbcBuilder().Record({Int(1), Int(2)}),
-       FieldMap{{0, Field(kTypeInteger, kMaxInt)}}, IntKey(0, 1), 1},
+       selvane::FieldMap{{0, Field(selvane::kTypeInteger, kMaxInt)}},
+       IntKey(0, 1), 1},
       {"key past the end of every record",
        DbcBuilder().Record({Int(1), Int(2)}).FieldCount(kMaxInt),
        {},
@@ -687,7 +706,7 @@ TEST_P(DbcReaderTest, RecordSizeZeroComparesTheOneRecordOnce) {
   key = IntKey(0, 5);
   EXPECT_EQ(-1, Lookup({}, key, result));
   key = TextKey(0, "nothing");
-  EXPECT_EQ(-1, Lookup({{0, Field(kTypeString)}}, key, result));
+  EXPECT_EQ(-1, Lookup({{0, Field(selvane::kTypeString)}}, key, result));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
@@ -731,9 +750,9 @@ TEST_P(DbcReaderTest, EveryTruncationFailsOrAnswersRight) {
   const std::string archive = dir_.File("truncated.mpq");
   mpq.Write(archive);
 
-  const FieldMap fields{{0, Field(kTypeInteger)},
-                        {1, Field(kTypeString)},
-                        {2, Field(kTypeInteger)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)},
+                                 {2, Field(selvane::kTypeInteger)}};
   struct Case {
     const char* what;
     DBParam_t key;
@@ -834,9 +853,9 @@ TEST_P(DbcReaderTest, TruncatedLargeTablesFailOrAnswerRight) {
   const std::string archive = dir_.File("large.mpq");
   mpq.Write(archive);
 
-  const FieldMap fields{{0, Field(kTypeInteger)},
-                        {1, Field(kTypeString)},
-                        {2, Field(kTypeInteger)}};
+  const selvane::FieldMap fields{{0, Field(selvane::kTypeInteger)},
+                                 {1, Field(selvane::kTypeString)},
+                                 {2, Field(selvane::kTypeInteger)}};
   for (const Case& c : cases) {
     for (const std::size_t n : lengths) {
       SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(n) + " bytes");
@@ -1040,7 +1059,7 @@ TEST_F(DbcOpenTest, ReaderComesBackFromAFailedOpen) {
   EXPECT_EQ(-1, reader.Open(Widen(archive_), "Missing.dbc"));
   ASSERT_EQ(0, reader.Open(Widen(archive_), "Tables\\Spells.dbc"));
   EXPECT_EQ(1, reader.header().recordCount);
-  const FieldMap fields;
+  const selvane::FieldMap fields;
   ASSERT_EQ(0, reader.SetDefinition(&fields));
   DBParam_t key = IntKey(0, 2);
   DBParam_t result = Want(0);

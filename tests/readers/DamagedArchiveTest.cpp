@@ -23,8 +23,8 @@ void PokeByte(const std::string& path, std::streamoff at, char value) {
 }
 
 int Lookup(const std::string& archive) {
-  FieldMap fields;
-  fields[0] = FieldAttr_t{"ID", 0, 0, 4, 0};
+  selvane::FieldMap fields;
+  fields[0] = selvane::FieldAttr_t{"ID", 0, 0, 4, 0};
   CDBCFileWrapper reader;
   if (reader.Open(Widen(archive), "Items.dbc") != 0) return -1;
   if (reader.SetDefinition(&fields) != 0) return -1;

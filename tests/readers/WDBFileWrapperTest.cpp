@@ -22,9 +22,9 @@ namespace {
 constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 
-FieldAttr_t Field(std::int32_t type, std::int32_t size = 4,
-                  std::int32_t skipbyte = 0) {
-  FieldAttr_t f;
+selvane::FieldAttr_t Field(std::int32_t type, std::int32_t size = 4,
+                           std::int32_t skipbyte = 0) {
+  selvane::FieldAttr_t f;
   f.type = type;
   f.size = size;
   f.skipbyte = skipbyte;
@@ -33,12 +33,12 @@ FieldAttr_t Field(std::int32_t type, std::int32_t size = 4,
 
 // Fields at positions 0, 1, 2, ... in the order given; the first two stand
 // for the entry id and the data length.
-FieldMap Fields(std::initializer_list<FieldAttr_t> data) {
-  FieldMap map;
+selvane::FieldMap Fields(std::initializer_list<selvane::FieldAttr_t> data) {
+  selvane::FieldMap map;
   std::int32_t position = 0;
-  map[position++] = Field(kTypeInteger);
-  map[position++] = Field(kTypeInteger);
-  for (FieldAttr_t f : data) {
+  map[position++] = Field(selvane::kTypeInteger);
+  map[position++] = Field(selvane::kTypeInteger);
+  for (selvane::FieldAttr_t f : data) {
     f.position = position;
     map[position++] = f;
   }
@@ -88,8 +88,8 @@ class WDBFileWrapperTest : public ::testing::Test {
   }
 
   // Opens the bytes as a file, attaches the fields and asks one query.
-  int Ask(const std::string& bytes, const FieldMap& fields, DBParam_t& key,
-          DBParam_t& result) {
+  int Ask(const std::string& bytes, const selvane::FieldMap& fields,
+          DBParam_t& key, DBParam_t& result) {
     CWDBFileWrapper reader;
     if (reader.Open(Write(bytes)) != 0) return -2;  // not what Query says
     if (reader.SetDefinition(&fields) != 0) return -3;
@@ -102,7 +102,7 @@ class WDBFileWrapperTest : public ::testing::Test {
 // --- Opening and the header -------------------------------------------
 
 TEST_F(WDBFileWrapperTest, OpensEveryFileOfTwentyBytesOrMore) {
-  const FieldMap fields = Fields({});
+  const selvane::FieldMap fields = Fields({});
   struct Case {
     std::string bytes;
     int open;
@@ -152,7 +152,7 @@ TEST_F(WDBFileWrapperTest, RefusesMissingFilesAndPathsThatWouldBeCut) {
   const std::wstring cut = Widen(dir_.path() + "/") + L"\u0141";
   EXPECT_EQ(-1, reader.Open(cut));
   EXPECT_EQ(cut, reader.path());
-  const FieldMap fields = Fields({Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeInteger)});
   ASSERT_EQ(0, reader.SetDefinition(&fields));
   DBParam_t key = IntKey(0, 1);
   DBParam_t result = Param(2);
@@ -161,7 +161,7 @@ TEST_F(WDBFileWrapperTest, RefusesMissingFilesAndPathsThatWouldBeCut) {
 }
 
 TEST_F(WDBFileWrapperTest, ReopeningReleasesTheFirstFile) {
-  const FieldMap fields = Fields({Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeInteger)});
   WdbBuilder first, second;
   first.Record(1).Int(100);
   second.Record(2).Int(200);
@@ -315,19 +315,21 @@ TEST_F(WDBFileWrapperTest, SkipFieldStepsAsTheDefinitionSays) {
   WdbBuilder wdb;
   wdb.Raw(data);
   struct Case {
-    FieldAttr_t field;
+    selvane::FieldAttr_t field;
     int next;  // data offset of the byte read after the skip, from 10
   };
   const Case cases[] = {
-      {Field(kTypeCString, 99), 16},   // through the NUL, size unused
-      {Field(kTypeAmount, 4, 2), 16},  // size, then skipbyte
-      {Field(kTypeAmount, 0, 3), 13},
-      {Field(kTypeInteger, 4), 14},
-      {Field(kTypeByte, 1), 11},
-      {Field(kTypeFloat, 8), 18},  // the size as given, not the type's width
-      {Field(kTypeString, 4, 9), 14},  // skipbyte only counts for "amount"
-      {Field(kTypeNone, 0), 10},       // defined without a size: no bytes
-      {Field(kTypeInteger, -4), 6},
+      {Field(selvane::kTypeCString, 99), 16},   // through the NUL, size unused
+      {Field(selvane::kTypeAmount, 4, 2), 16},  // size, then skipbyte
+      {Field(selvane::kTypeAmount, 0, 3), 13},
+      {Field(selvane::kTypeInteger, 4), 14},
+      {Field(selvane::kTypeByte, 1), 11},
+      {Field(selvane::kTypeFloat, 8),
+       18},  // the size as given, not the type's width
+      {Field(selvane::kTypeString, 4, 9),
+       14},                                // skipbyte only counts for "amount"
+      {Field(selvane::kTypeNone, 0), 10},  // defined without a size: no bytes
+      {Field(selvane::kTypeInteger, -4), 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.field.type) + "/" +
@@ -350,7 +352,8 @@ TEST_F(WDBFileWrapperTest, SkipFieldStepsAsTheDefinitionSays) {
 // --- Field indexes and definitions ---------------------------------------
 
 TEST_F(WDBFileWrapperTest, IndexesOutsideTheDefinitionFailBeforeTheScan) {
-  const FieldMap fields = Fields({Field(kTypeInteger), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeInteger), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Int(10).Int(20);
   const std::wstring path = Write(wdb.bytes());
@@ -382,7 +385,7 @@ TEST_F(WDBFileWrapperTest, IndexesOutsideTheDefinitionFailBeforeTheScan) {
 }
 
 TEST_F(WDBFileWrapperTest, QueryNeedsDefinitionsAndNullIsRefused) {
-  const FieldMap fields = Fields({Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Int(10);
   CWDBFileWrapper reader;
@@ -404,7 +407,8 @@ TEST_F(WDBFileWrapperTest, QueryNeedsDefinitionsAndNullIsRefused) {
 // ---------------------------------------------------------
 
 TEST_F(WDBFileWrapperTest, WorkedExample) {
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(7).CString("ab").Int(42);
   wdb.Record(8).CString("zz").Int(43);
@@ -413,25 +417,26 @@ TEST_F(WDBFileWrapperTest, WorkedExample) {
   DBParam_t key = IntKey(0, 7);
   DBParam_t result = Param(3);
   ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeInteger, result.type);
+  EXPECT_EQ(selvane::kTypeInteger, result.type);
   EXPECT_EQ(42, result.intValue);
-  EXPECT_EQ(kTypeInteger, key.type);
+  EXPECT_EQ(selvane::kTypeInteger, key.type);
 
   result = Param(2);
   result.strValue.clear();
   ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeCString, result.type);
+  EXPECT_EQ(selvane::kTypeCString, result.type);
   EXPECT_EQ("ab", result.strValue);
 
   result = Param(1);
   ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeInteger, result.type);
+  EXPECT_EQ(selvane::kTypeInteger, result.type);
   EXPECT_EQ(7, result.intValue);
 }
 
 TEST_F(WDBFileWrapperTest, EveryKeyIndexFindsItsRecordAndEveryResultReads) {
-  const FieldMap fields = Fields({Field(kTypeInteger), Field(kTypeCString),
-                                  Field(kTypeFloat), Field(kTypeByte, 1)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeInteger), Field(selvane::kTypeCString),
+              Field(selvane::kTypeFloat), Field(selvane::kTypeByte, 1)});
   struct Row {
     std::int32_t id;
     std::int32_t a;
@@ -494,8 +499,9 @@ TEST_F(WDBFileWrapperTest, EveryKeyIndexFindsItsRecordAndEveryResultReads) {
 }
 
 TEST_F(WDBFileWrapperTest, FieldsAfterTextsOfAnyLengthAreFound) {
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeCString),
-                                  Field(kTypeCString), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeCString),
+              Field(selvane::kTypeCString), Field(selvane::kTypeInteger)});
   // The last texts are longer than the read window.
   const std::vector<std::vector<std::string>> texts = {
       {"", "", ""},
@@ -522,8 +528,8 @@ TEST_F(WDBFileWrapperTest, FieldsAfterTextsOfAnyLengthAreFound) {
 }
 
 TEST_F(WDBFileWrapperTest, AmountIsSteppedOverWithItsSkipbytes) {
-  const FieldMap fields =
-      Fields({Field(kTypeAmount, 4, 3), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeAmount, 4, 3), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Int(500).Raw("\x01\x02\x03").Int(99);
   wdb.Record(2).Int(600).Raw("\x04\x05\x06").Int(98);
@@ -536,16 +542,17 @@ TEST_F(WDBFileWrapperTest, AmountIsSteppedOverWithItsSkipbytes) {
   key = IntKey(2, 500);
   result = Param(0);
   EXPECT_EQ(-1, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeAmount, key.type);
+  EXPECT_EQ(selvane::kTypeAmount, key.type);
   key = IntKey(0, 2);
   result = Param(2);
   EXPECT_EQ(-1, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeAmount, result.type);
+  EXPECT_EQ(selvane::kTypeAmount, result.type);
   EXPECT_TRUE(SameValues(Param(2), result));
 }
 
 TEST_F(WDBFileWrapperTest, BytesAreWidenedWithTheirSign) {
-  const FieldMap fields = Fields({Field(kTypeByte, 1), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeByte, 1), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Byte(0xC8).Int(11);
   wdb.Record(2).Byte(0xFF).Int(22);
@@ -571,13 +578,14 @@ TEST_F(WDBFileWrapperTest, BytesAreWidenedWithTheirSign) {
     DBParam_t result = Param(2);
     ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
     EXPECT_EQ(id == 1 ? -56 : -1, result.intValue);
-    EXPECT_EQ(kTypeByte, result.type);
+    EXPECT_EQ(selvane::kTypeByte, result.type);
   }
 }
 
 TEST_F(WDBFileWrapperTest, FloatsCompareAsIeeeValues) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const FieldMap fields = Fields({Field(kTypeFloat), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeFloat), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Float(nan).Int(11);
   wdb.Record(2).Float(0.0f).Int(22);
@@ -616,9 +624,11 @@ TEST_F(WDBFileWrapperTest, TypesWithoutValueEndTheQueryAndStayInType) {
   wdb.Record(1).Int(10).Int(20);
   wdb.Record(2).Int(30).Int(40);
   for (std::int32_t type : std::initializer_list<std::int32_t>{
-           kTypeString, kTypeBit, kTypeAmount, kTypeNone, 42}) {
+           selvane::kTypeString, selvane::kTypeBit, selvane::kTypeAmount,
+           selvane::kTypeNone, 42}) {
     SCOPED_TRACE(type);
-    const FieldMap fields = Fields({Field(type), Field(kTypeInteger)});
+    const selvane::FieldMap fields =
+        Fields({Field(type), Field(selvane::kTypeInteger)});
     // As key: at the first record, whatever the value.
     DBParam_t key = IntKey(2, 30);
     DBParam_t result = Param(3);
@@ -629,14 +639,15 @@ TEST_F(WDBFileWrapperTest, TypesWithoutValueEndTheQueryAndStayInType) {
     key = IntKey(3, 40);
     result = Param(2);
     EXPECT_EQ(-1, Ask(wdb.bytes(), fields, key, result));
-    EXPECT_EQ(kTypeInteger, key.type);
+    EXPECT_EQ(selvane::kTypeInteger, key.type);
     EXPECT_EQ(type, result.type);
     EXPECT_TRUE(SameValues(Param(2), result));
   }
 }
 
 TEST_F(WDBFileWrapperTest, KeyThatNoRecordHoldsLeavesTheResultAlone) {
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).CString("one").Int(10);
   wdb.Record(2).CString("two").Int(20);
@@ -657,17 +668,17 @@ TEST_F(WDBFileWrapperTest, KeyThatNoRecordHoldsLeavesTheResultAlone) {
 }
 
 TEST_F(WDBFileWrapperTest, ScanOrderAndOrdinaryOddRecords) {
-  const FieldMap fields = Fields({Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(0);  // entry id 0, data length 0
   wdb.Record(5).Int(50);
   wdb.Record(6).Int(50);  // same key as the one before
   DBParam_t key = IntKey(2, 50);
-  key.type = kTypeFloat;  // what the host puts there is not used
+  key.type = selvane::kTypeFloat;  // what the host puts there is not used
   DBParam_t result = Param(0);
   ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
   EXPECT_EQ(5, result.intValue);
-  EXPECT_EQ(kTypeInteger, key.type);
+  EXPECT_EQ(selvane::kTypeInteger, key.type);
 
   key = IntKey(0, 0);
   result = Param(1);
@@ -680,19 +691,20 @@ TEST_F(WDBFileWrapperTest, ScanOrderAndOrdinaryOddRecords) {
 }
 
 TEST_F(WDBFileWrapperTest, ResultTextIsAppended) {
-  const FieldMap fields = Fields({Field(kTypeCString)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeCString)});
   WdbBuilder wdb;
   wdb.Record(1).CString("text");
   DBParam_t key = IntKey(0, 1);
   DBParam_t result = Param(2);
   ASSERT_EQ(0, Ask(wdb.bytes(), fields, key, result));
   EXPECT_EQ("pretext", result.strValue);
-  EXPECT_EQ(kTypeCString, result.type);
+  EXPECT_EQ(selvane::kTypeCString, result.type);
   EXPECT_EQ(-12345, result.intValue);
 }
 
 TEST_F(WDBFileWrapperTest, WalkReadsOnPastItsRecord) {
-  const FieldMap fields = Fields({Field(kTypeInteger), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeInteger), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Int(11);  // one field short
   wdb.Record(2).Int(22).Int(33);
@@ -708,11 +720,12 @@ TEST_F(WDBFileWrapperTest, WalkReadsOnPastItsRecord) {
   key = IntKey(0, 3);
   result = Param(3);
   EXPECT_EQ(-1, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeInteger, result.type);
+  EXPECT_EQ(selvane::kTypeInteger, result.type);
   EXPECT_TRUE(SameValues(Param(3), result));
 
   // A negative size walks back: here onto the record's own entry id.
-  const FieldMap back = Fields({Field(kTypeInteger, -8), Field(kTypeInteger)});
+  const selvane::FieldMap back =
+      Fields({Field(selvane::kTypeInteger, -8), Field(selvane::kTypeInteger)});
   key = IntKey(3, 2);
   result = Param(1);
   ASSERT_EQ(0, Ask(wdb.bytes(), back, key, result));
@@ -722,7 +735,7 @@ TEST_F(WDBFileWrapperTest, WalkReadsOnPastItsRecord) {
 // --- Files the scan must survive -------------------------------------------
 
 TEST_F(WDBFileWrapperTest, DataLengthOfMinusEightOrLessEndsTheScan) {
-  const FieldMap fields = Fields({Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields({Field(selvane::kTypeInteger)});
   for (std::int32_t length : {-8, -9, -28, -100, kInt32Min}) {
     SCOPED_TRACE(length);
     WdbBuilder wdb;
@@ -743,9 +756,9 @@ TEST_F(WDBFileWrapperTest, DataLengthOfMinusEightOrLessEndsTheScan) {
 }
 
 TEST_F(WDBFileWrapperTest, PositionsBeyondTwoGibibytesEndTheQuery) {
-  const FieldMap fields =
-      Fields({Field(kTypeInteger, kInt32Max), Field(kTypeInteger, kInt32Max),
-              Field(kTypeInteger)});
+  const selvane::FieldMap fields = Fields(
+      {Field(selvane::kTypeInteger, kInt32Max),
+       Field(selvane::kTypeInteger, kInt32Max), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   wdb.Record(1).Int(10).Int(20).Int(30);
   wdb.Record(2).Int(40).Length(kInt32Max);  // next start past 2^31-1
@@ -774,20 +787,22 @@ TEST_F(WDBFileWrapperTest, PositionsBeyondTwoGibibytesEndTheQuery) {
 }
 
 TEST_F(WDBFileWrapperTest, FailedTextResultRestoresTheOldText) {
-  const FieldMap fields = Fields({Field(kTypeInteger), Field(kTypeCString)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeInteger), Field(selvane::kTypeCString)});
   WdbBuilder wdb;
   wdb.Record(1).Int(10).Raw("no end");
   DBParam_t key = IntKey(2, 10);
   DBParam_t result = Param(3);
   EXPECT_EQ(-1, Ask(wdb.bytes(), fields, key, result));
-  EXPECT_EQ(kTypeCString, result.type);
+  EXPECT_EQ(selvane::kTypeCString, result.type);
   EXPECT_EQ("pre", result.strValue);
 }
 
 TEST_F(WDBFileWrapperTest, TruncatedFilesAnswerRightOrNotAtAll) {
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeInteger),
-                                  Field(kTypeAmount, 4, 2), Field(kTypeFloat),
-                                  Field(kTypeByte, 1)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeInteger),
+              Field(selvane::kTypeAmount, 4, 2), Field(selvane::kTypeFloat),
+              Field(selvane::kTypeByte, 1)});
   WdbBuilder wdb;
   const char* names[] = {"first", "", "third record", "4"};
   for (std::int32_t i = 0; i < 4; ++i) {
@@ -810,15 +825,16 @@ TEST_F(WDBFileWrapperTest, TruncatedFilesAnswerRightOrNotAtAll) {
     w.type = type;
     return w;
   };
-  cases.push_back({IntKey(0, 102), want(2, kTypeCString)});
+  cases.push_back({IntKey(0, 102), want(2, selvane::kTypeCString)});
   cases.back().want.strValue += "third record";
-  cases.push_back({IntKey(3, 30), want(5, kTypeFloat)});
+  cases.push_back({IntKey(3, 30), want(5, selvane::kTypeFloat)});
   cases.back().want.floatValue = 0.75f;
-  cases.push_back({TextKey(2, ""), want(6, kTypeByte)});
+  cases.push_back({TextKey(2, ""), want(6, selvane::kTypeByte)});
   cases.back().want.intValue = -15;
-  cases.push_back({IntKey(1, 4 + 2 + 4 + 2 + 4 + 1), want(0, kTypeInteger)});
+  cases.push_back(
+      {IntKey(1, 4 + 2 + 4 + 2 + 4 + 1), want(0, selvane::kTypeInteger)});
   cases.back().want.intValue = 103;
-  cases.push_back({FloatKey(5, 0.5f), want(2, kTypeCString)});
+  cases.push_back({FloatKey(5, 0.5f), want(2, selvane::kTypeCString)});
   cases.back().want.strValue += "third record";
 
   std::vector<bool> answered(cases.size(), false);
@@ -852,7 +868,8 @@ TEST_F(WDBFileWrapperTest, TruncatedFilesAnswerRightOrNotAtAll) {
 TEST_F(WDBFileWrapperTest, ScanAcrossManyWindowsFindsEveryRecord) {
   // Records straddle window boundaries, so the seek back to a record's data
   // for the result often lands before the window the key was read from.
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeInteger)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeInteger)});
   WdbBuilder wdb;
   const int kRecords = 50000;
   auto text = [](int i) {
@@ -891,9 +908,10 @@ TEST_F(WDBFileWrapperTest, KeysOfEveryTypeAreFoundAcrossEveryRefill) {
   // record (framing words, texts, their terminators, key values) lies on an
   // edge in some round. Every record is asked for by each of its keys and
   // must answer with the first record holding that value.
-  const FieldMap fields = Fields({Field(kTypeCString), Field(kTypeByte, 1),
-                                  Field(kTypeAmount, 2, 3), Field(kTypeInteger),
-                                  Field(kTypeFloat), Field(kTypeCString)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeByte, 1),
+              Field(selvane::kTypeAmount, 2, 3), Field(selvane::kTypeInteger),
+              Field(selvane::kTypeFloat), Field(selvane::kTypeCString)});
   for (int shift = 0; shift < 64; ++shift) {
     SCOPED_TRACE(shift);
     std::vector<RefillRow> rows;
@@ -996,9 +1014,10 @@ float FloorLookup(const std::string& path, std::vector<char>& buffer,
 }  // namespace
 
 TEST_F(WDBFileWrapperTest, DISABLED_SpeedOfLastRecordLookup) {
-  const FieldMap fields =
-      Fields({Field(kTypeCString), Field(kTypeInteger), Field(kTypeInteger),
-              Field(kTypeAmount, 4, 2), Field(kTypeFloat)});
+  const selvane::FieldMap fields =
+      Fields({Field(selvane::kTypeCString), Field(selvane::kTypeInteger),
+              Field(selvane::kTypeInteger), Field(selvane::kTypeAmount, 4, 2),
+              Field(selvane::kTypeFloat)});
   WdbBuilder wdb;
   for (int i = 0; i < kSpeedRecords; ++i) {
     wdb.Record(i).CString(SpeedText(i)).Int(i).Int(2 * i).Int(7).Raw("..");

@@ -9,7 +9,7 @@
 // The host sets fieldIndex and, for a key, the value member of the field's
 // type; the library writes type, and for a result the value member.
 // Type codes: -1 none, 0 integer, 1 string, 2 float, 3 bit, 4 byte,
-// 5 cstring, 6 amount.
+// 5 cstring, 6 amount (named in FieldType.h).
 struct DBParam_t {
   std::int32_t fieldIndex = 0;
   std::int32_t type = -1;

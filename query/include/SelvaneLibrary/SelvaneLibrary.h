@@ -1,8 +1,10 @@
 #ifndef SELVANE_SELVANELIBRARY_H_
 #define SELVANE_SELVANELIBRARY_H_
 
-// What a host includes: the query object and the query parameter record.
+// What a host includes: the query object, the query parameter record and
+// the names of its type codes.
 #include <SelvaneLibrary/DBParam.h>
+#include <SelvaneLibrary/FieldType.h>
 #include <SelvaneLibrary/SelvaneObject.h>
 
 #endif  // SELVANE_SELVANELIBRARY_H_

@@ -5,7 +5,7 @@
 
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/Export.h>
-#include <SelvaneLibrary/FieldManager.h>
+#include <SelvaneLibrary/detail/FieldManager.h>
 
 // The library's one entry point. Load field definitions with InitConfig, then
 // ask single-value lookups: in table T, the first record whose key field holds
@@ -33,7 +33,7 @@ class SELVANE_API CSelvaneObject {
                DBParam_t& result) const;
 
  private:
-  CDBFieldManager m_fieldManager;
+  selvane::CDBFieldManager m_fieldManager;
 };
 
 #endif  // SELVANE_SELVANEOBJECT_H_

@@ -1,21 +1,15 @@
-#ifndef SELVANE_FIELDATTR_H_
-#define SELVANE_FIELDATTR_H_
+#ifndef SELVANE_DETAIL_FIELDATTR_H_
+#define SELVANE_DETAIL_FIELDATTR_H_
+
+// Not interface: the layout CSelvaneObject holds by value, nothing to call.
 
 #include <cstdint>
 #include <map>
 #include <string>
 
-// Type codes of a field, as stored in FieldAttr_t::type and DBParam_t::type.
-enum FieldType : std::int32_t {
-  kTypeNone = -1,
-  kTypeInteger = 0,
-  kTypeString = 1,
-  kTypeFloat = 2,
-  kTypeBit = 3,
-  kTypeByte = 4,
-  kTypeCString = 5,
-  kTypeAmount = 6,
-};
+#include <SelvaneLibrary/FieldType.h>
+
+namespace selvane {
 
 // One field of one table file, as the definition file gives it.
 struct FieldAttr_t {
@@ -29,4 +23,6 @@ struct FieldAttr_t {
 // A table's fields keyed by position, in ascending order.
 using FieldMap = std::map<std::int32_t, FieldAttr_t>;
 
-#endif  // SELVANE_FIELDATTR_H_
+}  // namespace selvane
+
+#endif  // SELVANE_DETAIL_FIELDATTR_H_

@@ -1,10 +1,14 @@
-#ifndef SELVANE_FIELDMANAGER_H_
-#define SELVANE_FIELDMANAGER_H_
+#ifndef SELVANE_DETAIL_FIELDMANAGER_H_
+#define SELVANE_DETAIL_FIELDMANAGER_H_
+
+// Not interface: CSelvaneObject holds this by value; hosts cannot link to it.
 
 #include <map>
 #include <string>
 
-#include "FieldAttr.h"
+#include <SelvaneLibrary/detail/FieldAttr.h>
+
+namespace selvane {
 
 // Every loaded table-file definition, keyed by bare file name.
 // Definitions only accumulate: a load adds or replaces whole definitions,
@@ -41,4 +45,6 @@ class CDBFieldManager {
   std::map<std::string, DBFile_t> files;
 };
 
-#endif  // SELVANE_FIELDMANAGER_H_
+}  // namespace selvane
+
+#endif  // SELVANE_DETAIL_FIELDMANAGER_H_
