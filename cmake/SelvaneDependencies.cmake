@@ -21,32 +21,39 @@ endif()
 if(NOT TARGET TinyXML::TinyXML)
   find_package(TinyXML REQUIRED)
 endif()
-if(NOT TARGET StormLib::StormLib)
+if(SELVANE_ARCHIVE_READER AND NOT TARGET StormLib::StormLib)
   find_package(StormLib REQUIRED)
+endif()
+if(WIN32 AND TARGET StormLib::StormLib)
+  # A static Windows build of the archive library reads over HTTP too.
+  set_property(TARGET StormLib::StormLib APPEND PROPERTY
+    INTERFACE_LINK_LIBRARIES wininet)
 endif()
 
 # The archive guard was checked against StormLib 9.22's behaviour: say which
 # version was found, and warn when it is another.
-set(SELVANE_STORMLIB_CHECKED_VERSION 9.22)
-find_path(StormLib_INCLUDE_DIR StormLib.h)
-set(SELVANE_STORMLIB_VERSION "")
-if(StormLib_INCLUDE_DIR AND EXISTS "${StormLib_INCLUDE_DIR}/StormLib.h")
-  file(STRINGS "${StormLib_INCLUDE_DIR}/StormLib.h" version_line
-    REGEX "^#define[ \t]+STORMLIB_VERSION_STRING[ \t]+\"[^\"]*\"")
-  if(version_line MATCHES "\"([^\"]*)\"")
-    set(SELVANE_STORMLIB_VERSION "${CMAKE_MATCH_1}")
+if(SELVANE_ARCHIVE_READER)
+  set(SELVANE_STORMLIB_CHECKED_VERSION 9.22)
+  find_path(StormLib_INCLUDE_DIR StormLib.h)
+  set(SELVANE_STORMLIB_VERSION "")
+  if(StormLib_INCLUDE_DIR AND EXISTS "${StormLib_INCLUDE_DIR}/StormLib.h")
+    file(STRINGS "${StormLib_INCLUDE_DIR}/StormLib.h" version_line
+      REGEX "^#define[ \t]+STORMLIB_VERSION_STRING[ \t]+\"[^\"]*\"")
+    if(version_line MATCHES "\"([^\"]*)\"")
+      set(SELVANE_STORMLIB_VERSION "${CMAKE_MATCH_1}")
+    endif()
   endif()
-endif()
-if(SELVANE_STORMLIB_VERSION STREQUAL "")
-  message(WARNING "StormLib version unknown (no STORMLIB_VERSION_STRING in "
-    "StormLib.h under '${StormLib_INCLUDE_DIR}'); the archive guard was "
-    "checked against ${SELVANE_STORMLIB_CHECKED_VERSION} only.")
-elseif(NOT SELVANE_STORMLIB_VERSION VERSION_EQUAL
-       SELVANE_STORMLIB_CHECKED_VERSION)
-  message(WARNING "StormLib ${SELVANE_STORMLIB_VERSION} found in "
-    "${StormLib_INCLUDE_DIR}; the archive guard was checked against "
-    "${SELVANE_STORMLIB_CHECKED_VERSION} only. Run the archive tests and "
-    "fuzz targets before relying on this build.")
-else()
-  message(STATUS "StormLib version: ${SELVANE_STORMLIB_VERSION}")
+  if(SELVANE_STORMLIB_VERSION STREQUAL "")
+    message(WARNING "StormLib version unknown (no STORMLIB_VERSION_STRING in "
+      "StormLib.h under '${StormLib_INCLUDE_DIR}'); the archive guard was "
+      "checked against ${SELVANE_STORMLIB_CHECKED_VERSION} only.")
+  elseif(NOT SELVANE_STORMLIB_VERSION VERSION_EQUAL
+         SELVANE_STORMLIB_CHECKED_VERSION)
+    message(WARNING "StormLib ${SELVANE_STORMLIB_VERSION} found in "
+      "${StormLib_INCLUDE_DIR}; the archive guard was checked against "
+      "${SELVANE_STORMLIB_CHECKED_VERSION} only. Run the archive tests and "
+      "fuzz targets before relying on this build.")
+  else()
+    message(STATUS "StormLib version: ${SELVANE_STORMLIB_VERSION}")
+  endif()
 endif()

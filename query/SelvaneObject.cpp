@@ -2,28 +2,10 @@
 
 #include <exception>
 
+#include "query/ArchiveQuery.h"
 #include "query/PathUtil.h"
-#include "readers/DBCFileWrapper.h"
+#include "query/RunQuery.h"
 #include "readers/WDBFileWrapper.h"
-
-namespace {
-
-// Opens, attaches the definitions, asks, and lets the reader close on the way
-// out. Nothing may escape the library boundary: any exception becomes -1.
-template <typename Reader, typename OpenFn>
-int RunQuery(const selvane::FieldMap* fields, OpenFn open, DBParam_t& key,
-             DBParam_t& result) noexcept {
-  try {
-    Reader reader;
-    if (open(reader) != 0) return -1;
-    if (reader.SetDefinition(fields) != 0) return -1;
-    return reader.Query(key, result) == 0 ? 0 : -1;
-  } catch (...) {
-    return -1;
-  }
-}
-
-}  // namespace
 
 CSelvaneObject::CSelvaneObject() = default;
 
@@ -57,12 +39,7 @@ int CSelvaneObject::QueryDBC(const std::wstring& archivePath,
     const selvane::FieldMap* fields =
         m_fieldManager.FindFields(AfterFirstBackslash(tablePath));
     if (fields == nullptr) return -1;
-    return RunQuery<CDBCFileWrapper>(
-        fields,
-        [&](CDBCFileWrapper& reader) {
-          return reader.Open(archivePath, tablePath);
-        },
-        key, result);
+    return QueryArchiveTable(fields, archivePath, tablePath, key, result);
   } catch (...) {
     return -1;
   }

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <ios>
+
+#include "readers/SharedFileStream.h"
 
 // Each rule below mirrors a step of the library's open call. A rule either
 // lets the open go on, knows the library will refuse the file by itself
@@ -70,8 +71,9 @@ inline uint64_t Fixed64(const unsigned char* p) {
 // Random-access reads of the archive file that fail rather than run short.
 class ArchiveFile {
  public:
-  explicit ArchiveFile(const std::string& path) : in_(path, std::ios::binary) {
-    if (!in_) return;
+  explicit ArchiveFile(const std::string& path) {
+    in_.Open(path);  // shared as the archive library's own open shares it
+    if (!in_.IsOpen()) return;
     in_.seekg(0, std::ios::end);
     const std::streamoff end = in_.tellg();
     if (end < 0) return;
@@ -91,7 +93,7 @@ class ArchiveFile {
   }
 
  private:
-  std::ifstream in_;
+  CSharedFileStream in_;
   uint64_t size_ = 0;
   bool ok_ = false;
 };

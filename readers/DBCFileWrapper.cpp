@@ -29,8 +29,11 @@ constexpr int kNotHeld = 2;
 // Read-only: an archive without write permission still opens, and nothing
 // asks for write access. Lookups by name need neither the listfile nor the
 // attributes, and loading the listfile costs time and touches global state.
-constexpr DWORD kOpenFlags =
-    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+// Write sharing: on Windows the archive also opens while another program
+// holds it open for writing (a running client or its updater), as WDB files
+// do; what such a writer leaves half-done is damaged input like any other.
+constexpr DWORD kOpenFlags = MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE |
+                             MPQ_OPEN_NO_ATTRIBUTES | STREAM_FLAG_WRITE_SHARE;
 
 // The archive library builds a process-wide table on its first archive
 // open, and two first opens at once race on it. Opens are serialised until

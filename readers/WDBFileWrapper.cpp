@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(_WIN32) && defined(_MSC_VER)
-#include <share.h>
-#endif
-
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 
@@ -293,7 +289,7 @@ int CWDBFileWrapper::Open(const std::wstring& path) {
     std::string narrow;
     if (!NarrowExact(path, &narrow)) return -1;
     OpenStream(narrow);
-    if (!stream_.is_open()) return -1;
+    if (!stream_.IsOpen()) return -1;
     window_.Reset(&source_);
     return ReadHeader();
   } catch (...) {
@@ -302,23 +298,17 @@ int CWDBFileWrapper::Open(const std::wstring& path) {
 }
 
 void CWDBFileWrapper::OpenStream(const std::string& narrowPath) {
-  const std::ios::openmode mode = std::ios::in | std::ios::binary;
-#if defined(_WIN32) && defined(_MSC_VER)
   // Other processes may go on reading and writing the file meanwhile.
-  stream_.open(narrowPath, mode, _SH_DENYNO);
-#else
-  // The C runtime underneath already denies other processes nothing.
-  stream_.open(narrowPath, mode);
-#endif
+  stream_.Open(narrowPath);
 }
 
 void CWDBFileWrapper::Close() {
-  if (stream_.is_open()) stream_.close();
+  stream_.Close();
   window_.Reset(nullptr);
 }
 
 int CWDBFileWrapper::ReadHeader() {
-  if (!stream_.is_open() || !window_.ok()) return -1;
+  if (!stream_.IsOpen() || !window_.ok()) return -1;
   SeekFromBegin(0);  // a failure shows in the reads
   if (ReadBytes(header_.firstTag, 4) != 0) return -1;
   if (ReadInt(&header_.firstNumber) != 0) return -1;

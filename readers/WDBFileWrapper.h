@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
+#include "readers/SharedFileStream.h"
 #include "readers/StreamSource.h"
 
 // The 20-byte header of a WDB cache file, in file order. Kept as read;
@@ -87,7 +87,7 @@ class CWDBFileWrapper final : public CFileWrapper {
                  std::int32_t length, const FieldList& fields);
 
   std::wstring path_;
-  std::ifstream stream_;
+  CSharedFileStream stream_;
   WDBHeader_t header_;
   CStreamSource source_;
   CReadWindow window_;

@@ -3,7 +3,8 @@
 # and benchmark the library. Run as root (or it prints what to install).
 # With --fuzz it also installs what scripts/fuzz.sh needs: clang with its
 # libFuzzer and sanitizer runtimes, the zlib header and the symbolizer for
-# stack traces.
+# stack traces. With --windows, what scripts/test-windows.sh needs: the
+# mingw-w64 cross compiler (posix threads), Wine and dpkg-source.
 set -euo pipefail
 
 # Needed by every build; the script fails when one cannot be installed.
@@ -20,16 +21,20 @@ REQUIRED_PACKAGES=(
 )
 
 # Used when present; a failed install is reported and skipped.
-# g++-mingw-w64-x86-64: compiles the library's Windows branches (no link).
-OPTIONAL_PACKAGES=(
-  g++-mingw-w64-x86-64
-)
+OPTIONAL_PACKAGES=()
 
 # Needed with --fuzz only.
 FUZZ_PACKAGES=(
   clang
   libclang-rt-14-dev
   zlib1g-dev
+)
+# Needed with --windows only (about 170 MB to download on a fresh machine).
+WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64
+  wine64
+  dpkg-dev
 )
 # Used with --fuzz when present: symbolized sanitizer stack traces.
 FUZZ_OPTIONAL_PACKAGES=(
@@ -66,8 +71,9 @@ main() {
       REQUIRED_PACKAGES+=("${FUZZ_PACKAGES[@]}")
       OPTIONAL_PACKAGES+=("${FUZZ_OPTIONAL_PACKAGES[@]}")
       ;;
+    --windows) REQUIRED_PACKAGES+=("${WINDOWS_PACKAGES[@]}") ;;
     *)
-      echo "usage: scripts/bootstrap.sh [--fuzz]" >&2
+      echo "usage: scripts/bootstrap.sh [--fuzz | --windows]" >&2
       return 2
       ;;
   esac

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "tests/support/DbcBuilder.h"
 #include "tests/support/DefinitionBuilder.h"
 #include "tests/support/MpqBuilder.h"
+#include "tests/support/SharedWriter.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -100,6 +102,43 @@ TEST_P(ArchiveFormatTest, MissingKeyFails) {
   result.fieldIndex = 1;
   EXPECT_EQ(-1, Ask(key, result));
   EXPECT_EQ("", result.strValue);
+}
+
+// A program may hold the archive open for writing (a running client, its
+// updater) while a host asks; on Windows such a writer shares writing, so
+// the archive opens only when the reader shares writing too.
+TEST(ArchiveSharingTest, ArchiveIsReadWhileAnotherHandleWritesIt) {
+  TempDir dir;
+  const std::string table =
+      DbcBuilder().Record({Int(1), Str("one"), Float(1.0f)}).Build();
+  const std::string path = dir.File("tables.mpq");
+  MpqBuilder().Add("Items.dbc", table).Write(path);
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  CSelvaneObject db;
+  ASSERT_EQ(
+      0, db.InitConfig(
+             DefinitionBuilder()
+                 .Table("Items.dbc")
+                 .Field("Id",
+                        {{"position", "0"}, {"type", "integer"}, {"size", "4"}})
+                 .Field("Name",
+                        {{"position", "1"}, {"type", "string"}, {"size", "4"}})
+                 .WriteTo(dir, "defs.xml")));
+  SharedWriter writer(path);
+  ASSERT_TRUE(writer.ok());
+  for (int pass = 0; pass < 2; ++pass) {
+    DBParam_t key, name;
+    key.fieldIndex = 0;
+    key.intValue = 1;
+    name.fieldIndex = 1;
+    EXPECT_EQ(0, db.QueryDBC(Widen(path), "Items.dbc", key, name)) << pass;
+    EXPECT_EQ("one", name.strValue) << pass;
+    ASSERT_TRUE(writer.Rewrite(bytes));  // written over in place, unchanged
+  }
 }
 
 std::vector<ArchiveFormat> AllFormats() {

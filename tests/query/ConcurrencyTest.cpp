@@ -4,8 +4,11 @@
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -196,7 +199,7 @@ Answer Ask(const CSelvaneObject& db, const std::string& dir, const Probe& s) {
   DBParam_t key = s.key;
   DBParam_t result;
   result.fieldIndex = s.resultIndex;
-  const std::wstring path = Widen(dir + "/" + s.target->file);
+  const std::wstring path = Widen(JoinPath(dir, s.target->file));
   const int status = s.target->wdb
                          ? db.QueryWDB(path, key, result)
                          : db.QueryDBC(path, s.target->table, key, result);
@@ -241,34 +244,41 @@ Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
 
 class ConcurrencyTest : public ::testing::Test {
  protected:
-  // The files are written by a child process: this process then makes its
-  // first archive opens in the test itself, as a host does.
+  // The library must make its first archive opens in the test itself, as a
+  // host does. Where the archive library is shared with this program, the
+  // files are written by a child process; on Windows the DLL holds its own
+  // copy of it, and this process writes them.
   void SetUp() override {
+#ifdef _WIN32
+    ASSERT_TRUE(WriteFiles());
+#else
     const pid_t child = fork();
     ASSERT_NE(-1, child);
-    if (child == 0) {
-      int code = 0;
-      try {
-        dir_.Write("a.wdb", WdbA());
-        dir_.Write("b.wdb", WdbB());
-        MpqBuilder()
-            .Add("Big.dbc", Dbc(3, 3000))
-            .Add("Small.dbc", Dbc(4, 5))
-            .Write(dir_.File("p.mpq"));
-        MpqBuilder()
-            .Add("Data\\Big.dbc", Dbc(3, 3000), MpqBuilder::Storage::kZlib)
-            .Add("Small.dbc", Dbc(4, 5), MpqBuilder::Storage::kZlib)
-            .Write(dir_.File("z.mpq"));
-      } catch (...) {
-        code = 1;
-      }
-      _exit(code);
-    }
+    if (child == 0) _exit(WriteFiles() ? 0 : 1);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+#endif
     ASSERT_EQ(0, db_.InitConfig(DefinitionBuilder::WriteRaw(dir_, "defs.xml",
                                                             DefinitionsXml())));
+  }
+
+  bool WriteFiles() const {
+    try {
+      dir_.Write("a.wdb", WdbA());
+      dir_.Write("b.wdb", WdbB());
+      MpqBuilder()
+          .Add("Big.dbc", Dbc(3, 3000))
+          .Add("Small.dbc", Dbc(4, 5))
+          .Write(dir_.File("p.mpq"));
+      MpqBuilder()
+          .Add("Data\\Big.dbc", Dbc(3, 3000), MpqBuilder::Storage::kZlib)
+          .Add("Small.dbc", Dbc(4, 5), MpqBuilder::Storage::kZlib)
+          .Write(dir_.File("z.mpq"));
+      return true;
+    } catch (...) {
+      return false;
+    }
   }
 
   // Compares every threaded answer with the serial one; returns how many

@@ -3,8 +3,11 @@
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <gtest/gtest.h>
+
+#ifdef __linux__
 #include <sys/inotify.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -20,6 +23,7 @@
 
 namespace {
 
+#ifdef __linux__
 // Reports whether anything inside one folder was opened since it started
 // watching: the way to see that a query touched no file.
 class OpenWatch {
@@ -44,6 +48,16 @@ class OpenWatch {
  private:
   int fd_;
 };
+#else
+// Only Linux reports opens (Windows' change notifications do not): elsewhere
+// the watch sees nothing, and the tests using it check the answers only.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::string&) {}
+  bool ok() const { return true; }
+  bool SawOpen() const { return false; }
+};
+#endif
 
 // WDB table: id, length, a name (cstring) and an amount (integer).
 DefinitionBuilder& WdbTable(DefinitionBuilder& defs, const std::string& name) {
@@ -179,6 +193,15 @@ struct WdbPathCase {
   int expected;
 };
 
+#ifdef _WIN32
+// On Windows only the backslash cuts (a '/' is part of the name there).
+const WdbPathCase kWdbPathCases[] = {
+    {"Path", "", "items.wdb", "items.wdb", 0},
+    {"PathTwoLevels", "cache\\en", "items.wdb", "items.wdb", 0},
+    {"WholeNameWithBackslashNotLookedUp", "cache", "items.wdb",
+     "cache\\items.wdb", -1},
+};
+#else
 // On POSIX both '/' and '\' cut, whichever comes last; a backslash is an
 // ordinary character in a POSIX file name, so such files can be made.
 const WdbPathCase kWdbPathCases[] = {
@@ -190,6 +213,7 @@ const WdbPathCase kWdbPathCases[] = {
     {"WholeNameWithBackslashNotLookedUp", "", "cache\\items.wdb",
      "cache\\items.wdb", -1},
 };
+#endif
 
 void PrintTo(const WdbPathCase& c, std::ostream* os) { *os << c.label; }
 
@@ -200,11 +224,11 @@ TEST_P(WdbPathTest, LooksUpAfterLastSeparator) {
   const WdbPathCase& c = GetParam();
   std::string folder = dir_.path();
   if (*c.folder != '\0') {
-    folder += "/" + std::string(c.folder);
+    folder = JoinPath(folder, c.folder);
     std::filesystem::create_directories(folder);
   }
   const std::string relative =
-      (*c.folder != '\0' ? std::string(c.folder) + "/" : "") + c.file;
+      *c.folder != '\0' ? JoinPath(c.folder, c.file) : std::string(c.file);
   dir_.Write(relative, WdbBytes());
   DefinitionBuilder defs("WDBFile");
   WdbTable(defs, c.definition);
@@ -266,6 +290,7 @@ class NoDefinitionTest : public SelvaneObjectTest {
   }
 };
 
+#ifdef __linux__
 // The watch itself: a query that has its definitions is seen opening.
 TEST_F(NoDefinitionTest, WatchSeesQueriesThatOpen) {
   DefinitionBuilder defs;
@@ -284,6 +309,7 @@ TEST_F(NoDefinitionTest, WatchSeesQueriesThatOpen) {
   EXPECT_EQ(0, AskDbc(db, W("a.mpq"), "Items.dbc"));
   EXPECT_TRUE(watch.SawOpen());
 }
+#endif
 
 TEST_F(NoDefinitionTest, NewObject) {
   CSelvaneObject db;

@@ -28,8 +28,18 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  // The platform's own separator: on Windows the library cuts WDB paths at
+  // the last backslash only.
+#ifdef _WIN32
+  return folder + "\\" + name;
+#else
+  return folder + "/" + name;
+#endif
+}
+
 std::string TempDir::File(const std::string& name) const {
-  return path_ + "/" + name;
+  return JoinPath(path_, name);
 }
 
 std::string TempDir::Write(const std::string& name,

@@ -13,7 +13,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name
+  // JoinPath(path(), name)
   std::string File(const std::string& name) const;
   // Writes bytes to File(name), replacing it; returns the full path.
   std::string Write(const std::string& name, const std::string& bytes) const;
@@ -21,6 +21,9 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// folder, the platform's separator ("\\" on Windows, "/" elsewhere), name.
+std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Wide form of a narrow path, byte for byte (the inverse of narrowing for
 // paths that hold no character above 0xFF).

@@ -1,10 +1,18 @@
 // The built selvane tool run as a user runs it, on files written by the
 // fixture builders.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <iterator>
@@ -17,7 +25,9 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/WdbBuilder.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace {
 
@@ -32,6 +42,77 @@ std::string ReadAll(const std::string& path) {
 }
 
 // Runs the tool with these arguments, its stdout and stderr going to files.
+// Starting a process has no portable form: one version per platform.
+#ifdef _WIN32
+// One argument as the C runtime splits a command line back into arguments:
+// quoted, with a quote and the backslashes before it escaped.
+std::wstring QuoteArgument(const std::string& arg) {
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    const std::size_t repeat = c == '"' ? 2 * backslashes + 1 : backslashes;
+    quoted.append(repeat, L'\\');
+    backslashes = 0;
+    quoted += Widen(std::string(1, c));
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+HANDLE CreateInheritable(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                     &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The tool's text-mode output ends lines with CR LF; the tests expect LF.
+std::string WithoutCarriageReturns(std::string text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
+  const std::string outPath = dir.File("stdout.txt");
+  const std::string errPath = dir.File("stderr.txt");
+  std::wstring command = QuoteArgument(SELVANE_CLI);
+  for (const std::string& a : args) command += L" " + QuoteArgument(a);
+  const HANDLE out = CreateInheritable(outPath);
+  const HANDLE err = CreateInheritable(errPath);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const bool started =
+      out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                     nullptr, nullptr, &startup, &process) != 0;
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+  Outcome outcome;
+  if (!started) return outcome;
+  DWORD code = 0;
+  if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.hProcess, &code) != 0) {
+    outcome.status = static_cast<int>(code);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  outcome.out = WithoutCarriageReturns(ReadAll(outPath));
+  outcome.err = WithoutCarriageReturns(ReadAll(errPath));
+  return outcome;
+}
+#else
 Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
   const std::string outPath = dir.File("stdout.txt");
   const std::string errPath = dir.File("stderr.txt");
@@ -60,6 +141,7 @@ Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
   outcome.err = ReadAll(errPath);
   return outcome;
 }
+#endif
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
