@@ -72,16 +72,24 @@ class CReadWindow {
   }
   int ReadByte(char* dst) { return Read(dst, 1); }
 
-  // The n bytes at pos (n at most the capacity), held in place: the window
-  // refills around pos when it does not hold them. Null when they cannot be
-  // read, and the window is then failed. The cursor does not move. The
-  // pointer is valid until the next call that may refill.
+  // The n bytes at pos (n at most the capacity less 4 KiB), held in place:
+  // the window refills around pos when it does not hold them, leaving the
+  // cursor at pos. Null when they cannot be read, and the window is then
+  // failed. The pointer is valid until the next call that may refill.
   const char* At(std::int64_t pos, std::size_t n) {
     if (!failed_ && pos >= start_ &&
         pos + static_cast<std::int64_t>(n) <= limit_) {
       return data_ + (pos - start_);
     }
     return AtSlow(pos, n);
+  }
+
+  // The bytes the window holds from pos on, in place, reading nothing and
+  // moving nothing; 0 when it holds none there (or is failed).
+  std::size_t HeldAt(std::int64_t pos, const char** data) const {
+    if (failed_ || pos < start_ || pos >= limit_) return 0;
+    *data = data_ + (pos - start_);
+    return static_cast<std::size_t>(limit_ - pos);
   }
 
   // Loads the window so that it holds bytes from pos on (as many as one

@@ -3,12 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/FieldAttr.h>
 
+#include "readers/Coding.h"
 #include "readers/FieldValue.h"
 #include "readers/ReadWindow.h"
 
@@ -110,12 +112,37 @@ class CWdbCursor {
   static constexpr std::int64_t kFrameSize = 8;
 
   // Reads the framing words of the record at start.
-  int ReadRecord(std::int32_t start, WdbRecord* record);
-  // The start of the record after this one; false when the scan ends.
-  static bool NextStart(const WdbRecord& record, std::int32_t* start);
+  int ReadRecord(std::int32_t start, WdbRecord* record) {
+    const char* p = window_->At(start, kFrameSize);
+    if (p == nullptr) return -1;
+    record->start = start;
+    record->id = DecodeInt32(p);
+    record->length = DecodeInt32(p + 4);
+    return 0;
+  }
+  // The start of the record after this one; false when the scan ends: a
+  // length of -8 or less would repeat the record or move back.
+  static bool NextStart(const WdbRecord& record, std::int32_t* start) {
+    if (record.length <= -kFrameSize) return false;
+    return ToPosition(record.start + kFrameSize + record.length, start);
+  }
   // Position of the field's first byte in the record; -1 when the walk
   // fails.
   std::int64_t Locate(const WdbRecord& record, const CWdbField& field);
+  // The position after the NUL of the text at pos; -1 when the data ends
+  // first. In place when the window holds the NUL.
+  std::int64_t PastText(std::int64_t pos) {
+    const char* held = nullptr;
+    const std::size_t n = window_->HeldAt(pos, &held);
+    const void* nul = n != 0 ? std::memchr(held, '\0', n) : nullptr;
+    if (nul == nullptr) return PastTextThroughWindow(pos);
+    return pos + (static_cast<const char*>(nul) - held) + 1;
+  }
+  std::int64_t PastTextThroughWindow(std::int64_t pos);
+  // Find for one kind of number: equal(p) tests the field's bytes.
+  template <typename Equal>
+  int FindNumber(const CWdbField& field, DBParam_t& key, std::size_t width,
+                 Equal&& equal, WdbRecord* found);
   // The one loop over the records: onField(record, pos) decides on the
   // field at pos, 1 stop, 0 go on, -1 fail. onFrame(record) runs first on
   // every record framed.
@@ -126,6 +153,18 @@ class CWdbCursor {
   CReadWindow* window_;
   std::string scratch_;  // a text the window does not hold whole
 };
+
+inline std::int64_t CWdbCursor::Locate(const WdbRecord& record,
+                                       const CWdbField& field) {
+  if (field.index_ < 2) return record.start + (field.index_ == 0 ? 0 : 4);
+  std::int64_t pos = record.start + kFrameSize;
+  for (const CWdbField::Step& step : field.steps_) {
+    pos += step.fixed;
+    if (pos < 0 || pos > CReadWindow::kMaxPosition) return -1;
+    if (step.text && (pos = PastText(pos)) < 0) return -1;
+  }
+  return pos;
+}
 
 template <typename OnFrame, typename OnField>
 int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame,

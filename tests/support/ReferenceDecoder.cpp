@@ -200,7 +200,7 @@ int QueryWdb(const std::string& file, const FieldMap& fields, DBParam_t& key,
       return 0;
     }
     if (length <= -8) return -1;  // would not move on
-    start += 8 + length;
+    start += 8 + static_cast<std::int64_t>(length);
     if (!IsPosition(start)) return -1;
   }
 }
