@@ -106,18 +106,22 @@ int CDbcCursor::Find(const DbcField& field, const DBParam_t& key,
           found);
       break;
     }
-    case ValueKind::kString:
+    case ValueKind::kString: {
       // A text is tested a piece at a time, never gathered, and read through
       // its NUL even when it differs early: one without its NUL fails the
       // scan, as reading it would.
+      const bool comparable = key.strValue.find('\0') == std::string::npos;
       status = Scan(
           field, 4,
-          [this, &key](std::int64_t, const char* p) {
+          [this, &key, comparable](std::int64_t, const char* p) {
             const std::int64_t text = TextPosition(DecodeInt32(p));
-            return text < 0 ? -1 : MatchTextAt(*strings_, text, key);
+            if (text < 0) return -1;
+            const int held = TestHeldText(text, key.strValue, comparable);
+            return held != kNotHeld ? held : MatchTextAt(*strings_, text, key);
           },
           found);
       break;
+    }
   }
   return status == 1 ? 0 : -1;
 }

@@ -93,11 +93,47 @@ class CDbcCursor {
   // The field's position in record j; -1 when it names no position.
   std::int64_t FieldPosition(const DbcField& field, std::int64_t j) const;
 
+  // The verdict on the text at pos from the string window's held bytes
+  // alone: 1 equal, 0 not, kNotHeld when they do not hold it through its
+  // NUL. comparable: the key holds no NUL.
+  static constexpr int kNotHeld = 2;
+  int TestHeldText(std::int64_t pos, const std::string& key, bool comparable);
+
   CReadWindow* records_;
   CReadWindow* strings_;
+  // The last NUL the string window holds (-1: none known), for the bytes of
+  // this generation of the window.
+  std::uint64_t nul_generation_ = 0;
+  std::int64_t last_nul_ = -1;
   DBCHeader_t header_{};
   std::string scratch_;  // a text the string window does not hold whole
 };
+
+inline int CDbcCursor::TestHeldText(std::int64_t pos, const std::string& key,
+                                    bool comparable) {
+  const char* s = nullptr;
+  const std::size_t n = strings_->HeldAt(pos, &s);
+  if (n == 0) return kNotHeld;
+  if (strings_->generation() != nul_generation_) {
+    // Once per refill: a text that starts at or before the last NUL held
+    // ends inside the held bytes.
+    nul_generation_ = strings_->generation();
+    std::size_t k = n;
+    while (k > 0 && s[k - 1] != '\0') --k;
+    last_nul_ = k == 0 ? -1 : pos + static_cast<std::int64_t>(k - 1);
+  }
+  if (pos > last_nul_) return kNotHeld;
+  // The text ends inside the held bytes; it equals the key when the key's
+  // bytes, then a NUL, begin it.
+  const std::size_t size = key.size();
+  if (!comparable || size >= n) return 0;
+  // The last byte first: texts that share a prefix differ there soonest.
+  return s[size] == '\0' &&
+                 (size == 0 || (s[size - 1] == key[size - 1] &&
+                                std::memcmp(s, key.data(), size) == 0))
+             ? 1
+             : 0;
+}
 
 // The one loop over the records: on(j, p) decides on the field's width
 // bytes at p in record j, 1 stop, 0 go on, -1 fail. After each record read
