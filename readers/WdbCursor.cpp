@@ -36,6 +36,7 @@ CWdbField::CWdbField(const FieldMap& fields, std::int32_t index)
   }
   // Moving only forward, a run of sizes is one step: the walk then checks
   // the position once per text instead of once per field.
+  forward_ = forward;
   if (forward) {
     std::vector<Step> merged;
     for (const Step& step : steps_) {
@@ -95,6 +96,9 @@ int CWdbCursor::FindNumber(const CWdbField& field, DBParam_t& key,
       [&](const WdbRecord&) {
         if (data) key.type = field.type();
       },
+      [&](const WdbRecord&, const char* p, std::size_t) {
+        return equal(p) ? 1 : 0;
+      },
       [&](const WdbRecord&, std::int64_t pos) {
         const char* p = window_->At(pos, width);
         if (p == nullptr) return -1;
@@ -133,6 +137,9 @@ int CWdbCursor::Find(const CWdbField& field, DBParam_t& key, WdbRecord* found) {
     case ValueKind::kString:
       status = Scan(
           field, [&](const WdbRecord&) { key.type = field.type(); },
+          [&](const WdbRecord&, const char* p, std::size_t n) {
+            return TextMatches(p, n, key) ? 1 : 0;
+          },
           [&](const WdbRecord&, std::int64_t pos) {
             return MatchTextAt(*window_, pos, key);
           },

@@ -64,6 +64,7 @@ class CWdbField {
   std::int32_t index_;
   std::int32_t type_ = kTypeInteger;
   bool readable_ = true;
+  bool forward_ = true;  // the walk never moves back: it can run in place
   ValueKind kind_ = ValueKind::kInteger;
   std::vector<Step> steps_;
 };
@@ -146,9 +147,17 @@ class CWdbCursor {
   // The one loop over the records: onField(record, pos) decides on the
   // field at pos, 1 stop, 0 go on, -1 fail. onFrame(record) runs first on
   // every record framed.
-  template <typename OnFrame, typename OnField>
-  int Scan(const CWdbField& field, OnFrame&& onFrame, OnField&& onField,
-           WdbRecord* last);
+  // onHeld(record, p, n) decides on the field's value held in place (as
+  // VisitField hands it over); onField(record, pos) on the one at pos,
+  // through the window.
+  template <typename OnFrame, typename OnHeld, typename OnField>
+  int Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
+           OnField&& onField, WdbRecord* last);
+  // The field's value in the held bytes of a record whose data starts at
+  // p: *n its width, or a text's length; null when the bytes up to end do
+  // not hold it whole.
+  static const char* WalkHeld(const char* p, const char* end,
+                              const CWdbField& field, std::size_t* n);
 
   CReadWindow* window_;
   std::string scratch_;  // a text the window does not hold whole
@@ -166,11 +175,54 @@ inline std::int64_t CWdbCursor::Locate(const WdbRecord& record,
   return pos;
 }
 
-template <typename OnFrame, typename OnField>
-int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame,
+inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
+                                        const CWdbField& field,
+                                        std::size_t* n) {
+  for (const CWdbField::Step& step : field.steps_) {
+    if (step.fixed > end - p) return nullptr;
+    p += step.fixed;
+    if (!step.text) continue;
+    const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+    if (nul == nullptr) return nullptr;
+    p = static_cast<const char*>(nul) + 1;
+  }
+  if (field.kind_ != ValueKind::kString) {
+    *n = WidthOf(field.kind_);
+    return *n <= static_cast<std::size_t>(end - p) ? p : nullptr;
+  }
+  const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+  if (nul == nullptr) return nullptr;
+  *n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+  return p;
+}
+
+template <typename OnFrame, typename OnHeld, typename OnField>
+int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
                      OnField&& onField, WdbRecord* last) {
+  const bool in_place = field.forward_;
   std::int32_t start = kFirstRecord;
   for (;;) {
+    // The records the window holds whole, in place: no call, no read.
+    const char* base = nullptr;
+    const auto held = static_cast<std::int64_t>(
+        in_place && field.readable_ ? window_->HeldAt(start, &base) : 0);
+    const std::int64_t first = start;
+    while (held - (start - first) >= kFrameSize) {
+      const char* p = base + (start - first);
+      std::size_t n = 4;
+      const char* value =
+          field.index_ < 2 ? p + 4 * field.index_
+                           : WalkHeld(p + kFrameSize, base + held, field, &n);
+      if (value == nullptr) break;
+      last->start = start;
+      last->id = DecodeInt32(p);
+      last->length = DecodeInt32(p + 4);
+      onFrame(*last);
+      const int verdict = onHeld(*last, value, n);
+      if (verdict != 0) return verdict;
+      if (!NextStart(*last, &start)) return -1;
+    }
+    // One record through the window.
     if (ReadRecord(start, last) != 0) return -1;
     onFrame(*last);
     if (!field.readable_) return -1;
@@ -190,6 +242,9 @@ int CWdbCursor::VisitField(const CWdbField& field, Visit&& visit,
   WdbRecord last;
   return Scan(
       field, [framed](const WdbRecord&) { ++*framed; },
+      [&](const WdbRecord& record, const char* p, std::size_t n) {
+        return visit(record, p, n) ? 1 : 0;
+      },
       [&](const WdbRecord& record, std::int64_t pos) {
         if (field.kind_ != ValueKind::kString) {
           const char* p = window_->At(pos, width);
