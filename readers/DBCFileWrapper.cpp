@@ -153,7 +153,7 @@ int CDBCFileWrapper::OpenUnguarded(const std::wstring& archivePath,
     return -1;
   }
   table_.reset(table);
-  if (!TableIsSafeToRead(table_.get())) return -1;
+  if (!TableIsSafeToRead(narrow, archive_.get(), table_.get())) return -1;
   window_.Reset(this);
   strings_.Reset(this);
   failing_string_end_ = kNoEnd;

@@ -14,6 +14,7 @@ REQUIRED_PACKAGES=(
   pkg-config
   libtinyxml-dev
   libstorm-dev
+  libbz2-dev
   libgtest-dev
   libbenchmark-dev
   binutils
