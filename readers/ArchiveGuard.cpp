@@ -718,7 +718,11 @@ class SparseReader {
   explicit SparseReader(const std::string& path) {
     in_.rdbuf()->pubsetbuf(nullptr, 0);
     in_.open(path, std::ios::binary);
+    in_.seekg(0, std::ios::end);
+    const std::streamoff end = in_.tellg();
+    size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
   }
+  uint64_t size() const { return size_; }
   bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
     if (!in_.is_open() ||
         pos > static_cast<uint64_t>(std::numeric_limits<std::streamoff>::max()))
@@ -731,6 +735,7 @@ class SparseReader {
 
  private:
   std::ifstream in_;
+  uint64_t size_ = 0;
 };
 
 constexpr unsigned kHuffman = 0x01;
@@ -779,21 +784,27 @@ bool Bzip2StreamEnds(const unsigned char* in, uint32_t in_size,
   bz_stream strm;
   std::memset(&strm, 0, sizeof strm);
   if (BZ2_bzDecompressInit(&strm, 0, 0) != BZ_OK) return false;
-  std::vector<char> out(out_size == 0 ? 1 : out_size);
+  // The output goes through a small buffer; only its count matters.
+  std::array<char, 0x10000> out;
+  uint32_t room = out_size;
   strm.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
   strm.avail_in = in_size;
-  strm.next_out = out.data();
-  strm.avail_out = out_size;
   bool ends = false;
   for (;;) {
-    const unsigned before_in = strm.avail_in, before_out = strm.avail_out;
+    const auto chunk = static_cast<unsigned>(
+        std::min<uint32_t>(room, static_cast<uint32_t>(out.size())));
+    strm.next_out = out.data();
+    strm.avail_out = chunk;
+    const unsigned before_in = strm.avail_in;
     const int rc = BZ2_bzDecompress(&strm);
+    room -= chunk - strm.avail_out;
     // An error fails the library's read: safe.
     if (rc == BZ_STREAM_END || rc < BZ_OK) {
       ends = true;
       break;
     }
-    if (strm.avail_in == before_in && strm.avail_out == before_out) break;
+    // No progress: the input or the whole output is used up.
+    if (strm.avail_in == before_in && strm.avail_out == chunk) break;
   }
   BZ2_bzDecompressEnd(&strm);
   return ends;
@@ -825,6 +836,8 @@ bool SectorUnpacksSafely(SparseReader* in, const TableEntry& e, uint64_t pos,
   }
   const Unpack unpack = version1 ? UnpackVersion1(mask) : UnpackVersion2(mask);
   if (unpack != Unpack::kBzip2First) return unpack == Unpack::kSafe;
+  // Past the archive's end the library's read fails first.
+  if (pos > in->size() || stored > in->size() - pos) return false;
   std::vector<unsigned char> data(stored);
   if (!in->Read(pos, stored, data.data())) return false;
   if (encrypted) {
@@ -863,7 +876,7 @@ constexpr uint32_t kSectorTableSlack = 0x400;
 // path when smaller.
 bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
                          const std::vector<uint32_t>& offsets, uint64_t count,
-                         uint64_t table_bytes, uint64_t archive_size) {
+                         uint64_t table_bytes) {
   // The library looks for the block only behind a table of exactly one
   // extra dword, and uses it only with a length from 4 bytes to a sector.
   if (offsets[0] != table_bytes || offsets[count + 1] < offsets[count])
@@ -876,7 +889,7 @@ bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
   // 1 loader's size arithmetic wraps around.
   if (offsets[count + 1] > e.stored) return false;
   const uint64_t pos = e.offset + offsets[count];
-  if (pos + length > archive_size) return false;
+  if (pos + length > in->size()) return false;
   if (length == count * 4) return true;
   TableEntry plain = e;
   plain.flags &= ~static_cast<uint32_t>(MPQ_FILE_ENCRYPTED);
@@ -886,8 +899,7 @@ bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
 // A file stored in sectors behind a sector offset table: one dword per
 // sector and one for the end (and one more with sector checksums), each an
 // offset from the start of the stored file.
-bool SectorFileIsSafe(SparseReader* in, const TableEntry& e,
-                      uint64_t archive_size) {
+bool SectorFileIsSafe(SparseReader* in, const TableEntry& e) {
   // Uncompressed sectors are read in place at their position in the file.
   if ((e.flags & MPQ_FILE_COMPRESS_MASK) == 0 || e.size == 0) return true;
   if (e.sector_size == 0) return false;
@@ -900,6 +912,8 @@ bool SectorFileIsSafe(SparseReader* in, const TableEntry& e,
   const bool encrypted = (e.flags & MPQ_FILE_ENCRYPTED) != 0;
   // Without a key the library guesses one from the table's contents.
   if (encrypted && e.key == 0) return false;
+  if (e.offset > in->size() || table_bytes > in->size() - e.offset)
+    return false;
   std::vector<unsigned char> raw(static_cast<std::size_t>(table_bytes));
   if (!in->Read(e.offset, static_cast<uint32_t>(table_bytes), raw.data()))
     return false;
@@ -926,7 +940,7 @@ bool SectorFileIsSafe(SparseReader* in, const TableEntry& e,
   }
   if (offsets[count] > e.stored) return false;
   if ((e.flags & MPQ_FILE_SECTOR_CRC) != 0 &&
-      !ChecksumBlockIsSafe(in, e, offsets, count, table_bytes, archive_size))
+      !ChecksumBlockIsSafe(in, e, offsets, count, table_bytes))
     return false;
   if ((e.flags & MPQ_FILE_COMPRESS) == 0) return true;
   // A sector stored smaller than its bytes is unpacked by its first byte.
@@ -958,9 +972,7 @@ bool TableIsSafeToRead(const std::string& archive_path, void* archive,
   // A patch file's buffer is sized from its patch header, which the
   // library does not report; a patch reads as a failure anyway.
   if ((e.flags & MPQ_FILE_PATCH_FILE) != 0) return false;
-  ArchiveFile whole(archive_path);
-  if (!whole.ok()) return false;
   SparseReader in(archive_path);
   if ((e.flags & MPQ_FILE_SINGLE_UNIT) != 0) return WholeFileIsSafe(&in, e);
-  return SectorFileIsSafe(&in, e, whole.size());
+  return SectorFileIsSafe(&in, e);
 }
