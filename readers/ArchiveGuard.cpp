@@ -683,7 +683,7 @@ bool Info(void* handle, SFileInfoClass what, T* value) {
   return SFileGetFileInfo(handle, what, value, sizeof *value, nullptr);
 }
 
-bool QueryEntry(void* archive, void* file, TableEntry* e) {
+bool QueryEntry(void* archive, void* file, bool war3_map, TableEntry* e) {
   DWORD flags = 0, size = 0, stored = 0, key = 0, sector_size = 0;
   ULONGLONG byte_offset = 0, header_offset = 0;
   TMPQHeader header;
@@ -703,19 +703,26 @@ bool QueryEntry(void* archive, void* file, TableEntry* e) {
   e->stored = stored;
   e->key = key;
   e->sector_size = sector_size;
-  // The library holds the header converted: format version 0 is version 1.
-  e->version1 = header.wFormatVersion == 0;
+  // The header as stored; the library converts it as ConvertHeader above
+  // does, and takes the version 1 path for a header it reads as version 1:
+  // version 0, version 1 of another size, any version past 3, and every
+  // header of a map file (which it reads as version 1 whatever it says).
+  const uint16_t version = header.wFormatVersion;
+  e->version1 = version == 0 || version > 3 ||
+                (version == 1 && header.dwHeaderSize != 0x2C) || war3_map;
   // Version 1 positions wrap at 4 GiB.
   e->offset = header_offset + byte_offset;
   if (e->version1) e->offset = static_cast<uint32_t>(e->offset);
   return true;
 }
 
-// Reads bytes of the archive file one request at a time, unbuffered: the
-// check reads a few bytes each from many places.
+// Reads bytes of the archive file through a window of its own: the check
+// reads a few bytes each from many places, mostly in increasing order and
+// close together (one per stored sector).
 class SparseReader {
  public:
   explicit SparseReader(const std::string& path) {
+    // Unbuffered: the window is the buffer.
     in_.rdbuf()->pubsetbuf(nullptr, 0);
     in_.open(path, std::ios::binary);
     in_.seekg(0, std::ios::end);
@@ -723,7 +730,28 @@ class SparseReader {
     size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
   }
   uint64_t size() const { return size_; }
+
   bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+    if (pos > size_ || n > size_ - pos) return false;
+    if (pos < window_pos_ || pos + n > window_pos_ + window_.size()) {
+      if (n > kWindow) return ReadFile(pos, n, dst);
+      window_.resize(
+          static_cast<std::size_t>(std::min<uint64_t>(kWindow, size_ - pos)));
+      window_pos_ = pos;
+      if (!ReadFile(pos, static_cast<uint32_t>(window_.size()),
+                    window_.data())) {
+        window_.clear();
+        return false;
+      }
+    }
+    std::memcpy(dst, window_.data() + (pos - window_pos_), n);
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kWindow = 16 * 1024;
+
+  bool ReadFile(uint64_t pos, uint32_t n, unsigned char* dst) {
     if (!in_.is_open() ||
         pos > static_cast<uint64_t>(std::numeric_limits<std::streamoff>::max()))
       return false;
@@ -733,9 +761,10 @@ class SparseReader {
     return in_.gcount() == static_cast<std::streamsize>(n);
   }
 
- private:
   std::ifstream in_;
   uint64_t size_ = 0;
+  std::vector<unsigned char> window_;
+  uint64_t window_pos_ = 0;
 };
 
 constexpr unsigned kHuffman = 0x01;
@@ -967,12 +996,15 @@ bool ArchiveIsSafeToOpen(const std::string& path) {
 
 bool TableIsSafeToRead(const std::string& archive_path, void* archive,
                        void* file) {
+  SparseReader in(archive_path);
+  unsigned char start[8];
+  const bool war3_map = in.Read(0, sizeof start, start) &&
+                        Fixed32(start) == kWar3MapId && Fixed32(start + 4) == 0;
   TableEntry e;
-  if (!QueryEntry(archive, file, &e)) return false;
+  if (!QueryEntry(archive, file, war3_map, &e)) return false;
   // A patch file's buffer is sized from its patch header, which the
   // library does not report; a patch reads as a failure anyway.
   if ((e.flags & MPQ_FILE_PATCH_FILE) != 0) return false;
-  SparseReader in(archive_path);
   if ((e.flags & MPQ_FILE_SINGLE_UNIT) != 0) return WholeFileIsSafe(&in, e);
   return SectorFileIsSafe(&in, e);
 }

@@ -210,14 +210,17 @@ TEST_F(StoredLayoutGuardTest, RefusesSectorMethodsTheLibraryCannotUnpack) {
     int version;
     bool whole;
     unsigned char method;
+    std::uint16_t header_version;  // the header's format field, as written
   } const cases[] = {
-      {"LZMA through the version 1 path (assertion)", 1, false, 0x12},
-      {"LZMA in a file stored whole, version 1", 1, true, 0x12},
-      {"Huffman (writes out of its tree)", 1, false, 0x01},
-      {"Huffman then ADPCM, version 2", 2, false, 0x41},
-      {"zlib then sparse (sparse reads past its input)", 2, false, 0x22},
-      {"sparse alone, version 3", 3, false, 0x20},
-      {"sparse among methods, version 1", 1, false, 0x2A},
+      {"LZMA through the version 1 path (assertion)", 1, false, 0x12, 0},
+      {"LZMA in a file stored whole, version 1", 1, true, 0x12, 0},
+      // The library reads a header of an unknown version as version 1.
+      {"LZMA under a header of version 113", 1, false, 0x12, 113},
+      {"Huffman (writes out of its tree)", 1, false, 0x01, 0},
+      {"Huffman then ADPCM, version 2", 2, false, 0x41, 1},
+      {"zlib then sparse (sparse reads past its input)", 2, false, 0x22, 1},
+      {"sparse alone, version 3", 3, false, 0x20, 2},
+      {"sparse among methods, version 1", 1, false, 0x2A, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -226,6 +229,8 @@ TEST_F(StoredLayoutGuardTest, RefusesSectorMethodsTheLibraryCannotUnpack) {
     StoredTable t = Make(l);
     const std::uint32_t first = c.whole ? 0 : t.Word(0);
     t.SetByte(first, c.method);
+    t.bytes[0x0C] = static_cast<char>(c.header_version & 0xFF);
+    t.bytes[0x0D] = static_cast<char>(c.header_version >> 8);
     ExpectRefused(t);
   }
 }
@@ -282,6 +287,22 @@ TEST_F(StoredLayoutGuardTest, RefusesChecksumBlocksLongerThanTheirTable) {
   if (t.Word(sectors + 1) - block < sectors * 4) {
     t.SetByte(block, 0x01);
     ExpectRefused(t);
+  }
+}
+
+// Inputs the archive fuzz target found, each a fault of the library the
+// guard now refuses: asked through the table reader, each gives -1 and the
+// process lives on.
+TEST(StoredLayoutFindingsTest, FuzzFindingsAreRefused) {
+  const char* const findings[] = {
+      // LZMA sector under a header of version 113, read as version 1.
+      "lzma-sector-unknown-header-version.mpq",
+  };
+  for (const char* name : findings) {
+    SCOPED_TRACE(name);
+    const std::string path = std::string(SELVANE_TEST_DATA_DIR) + "/" + name;
+    ASSERT_FALSE(ReadAll(path).empty());
+    EXPECT_EQ(-1, ReaderOpens(path));
   }
 }
 
