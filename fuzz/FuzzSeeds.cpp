@@ -19,6 +19,7 @@
 #include "tests/support/DbcBuilder.h"
 #include "tests/support/DefinitionBuilder.h"
 #include "tests/support/MpqBuilder.h"
+#include "tests/support/StoredTableBuilder.h"
 
 namespace fs = std::filesystem;
 
@@ -141,6 +142,32 @@ void WriteArchiveSeeds(const fs::path& out) {
             .Write(scratch.string());
         seeds.Add(ReadFile(scratch));
       }
+    }
+  }
+  // The table in every other layout the library writes: each packing,
+  // encrypted (also with the fixed key), with sector checksums, whole, in
+  // small and large sectors.
+  using Packing = StoredLayout::Packing;
+  int n = 0;
+  for (const Packing packing :
+       {Packing::kNone, Packing::kZlib, Packing::kPkware, Packing::kBzip2,
+        Packing::kLzma, Packing::kImplode}) {
+    for (int variant = 0; variant < 4; ++variant, ++n) {
+      StoredLayout l;
+      l.version = 1 + n % 4;
+      if (packing == Packing::kLzma && l.version == 1) l.version = 2;
+      l.packing = packing;
+      l.sector_size = variant % 2 == 0 ? 0x400 : 0x1000;
+      l.encrypted = variant >= 2;
+      l.fixed_key = variant == 3;
+      l.checksums = variant % 2 == 1;
+      l.whole = variant == 2;
+      l.other_files = 2;
+      if (!WriteStoredTable(scratch.string(), kArchiveTablePath,
+                            SampleArchiveTable(300), l)) {
+        throw std::runtime_error("cannot write archive seed " + Describe(l));
+      }
+      seeds.Add(ReadFile(scratch));
     }
   }
   fs::remove(scratch);

@@ -1,11 +1,17 @@
 #include "readers/ArchiveGuard.h"
 
 #include <StormLib.h>
+#if SELVANE_HAVE_BZIP2
+#include <bzlib.h>
+#endif
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <ios>
+#include <limits>
+#include <vector>
 
 #include "readers/SharedFileStream.h"
 
@@ -663,6 +669,323 @@ Verdict SearchHeader(ArchiveFile* file) {
   return Verdict::kSafe;
 }
 
+// What the library reports of an opened table file and of its archive.
+struct TableEntry {
+  uint32_t flags = 0;
+  uint32_t size = 0;
+  uint32_t stored = 0;
+  uint32_t key = 0;
+  uint32_t sector_size = 0;
+  uint64_t offset = 0;   // of the stored bytes, from the start of the file
+  bool version1 = true;  // decompressed by the version 1 path
+};
+
+template <typename T>
+bool Info(void* handle, SFileInfoClass what, T* value) {
+  return SFileGetFileInfo(handle, what, value, sizeof *value, nullptr);
+}
+
+bool QueryEntry(void* archive, void* file, bool war3_map, TableEntry* e) {
+  DWORD flags = 0, size = 0, stored = 0, key = 0, sector_size = 0;
+  ULONGLONG byte_offset = 0, header_offset = 0;
+  TMPQHeader header;
+  if (!Info(file, SFileInfoFlags, &flags) ||
+      !Info(file, SFileInfoFileSize, &size) ||
+      !Info(file, SFileInfoCompressedSize, &stored) ||
+      !Info(file, SFileInfoEncryptionKey, &key) ||
+      !Info(file, SFileInfoByteOffset, &byte_offset) ||
+      !Info(archive, SFileMpqSectorSize, &sector_size) ||
+      !Info(archive, SFileMpqHeaderOffset, &header_offset) ||
+      !SFileGetFileInfo(archive, SFileMpqHeader, &header, sizeof header,
+                        nullptr)) {
+    return false;
+  }
+  e->flags = flags;
+  e->size = size;
+  e->stored = stored;
+  e->key = key;
+  e->sector_size = sector_size;
+  // The header as stored; the library converts it as ConvertHeader above
+  // does, and takes the version 1 path for a header it reads as version 1:
+  // version 0, version 1 of another size, any version past 3, and every
+  // header of a map file (which it reads as version 1 whatever it says).
+  const uint16_t version = header.wFormatVersion;
+  e->version1 = version == 0 || version > 3 ||
+                (version == 1 && header.dwHeaderSize != 0x2C) || war3_map;
+  // Version 1 positions wrap at 4 GiB.
+  e->offset = header_offset + byte_offset;
+  if (e->version1) e->offset = static_cast<uint32_t>(e->offset);
+  return true;
+}
+
+// Reads bytes of the archive file through a window of its own: the check
+// reads a few bytes each from many places, mostly in increasing order and
+// close together (one per stored sector).
+class SparseReader {
+ public:
+  explicit SparseReader(const std::string& path) {
+    in_.Open(path);  // shared as the archive library's own open shares it
+    in_.seekg(0, std::ios::end);
+    const std::streamoff end = in_.tellg();
+    size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
+  }
+  uint64_t size() const { return size_; }
+
+  bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+    if (pos > size_ || n > size_ - pos) return false;
+    if (pos < window_pos_ || pos + n > window_pos_ + window_.size()) {
+      if (n > kWindow) return ReadFile(pos, n, dst);
+      window_.resize(
+          static_cast<std::size_t>(std::min<uint64_t>(kWindow, size_ - pos)));
+      window_pos_ = pos;
+      if (!ReadFile(pos, static_cast<uint32_t>(window_.size()),
+                    window_.data())) {
+        window_.clear();
+        return false;
+      }
+    }
+    std::memcpy(dst, window_.data() + (pos - window_pos_), n);
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kWindow = 16 * 1024;
+
+  bool ReadFile(uint64_t pos, uint32_t n, unsigned char* dst) {
+    if (!in_.IsOpen() ||
+        pos > static_cast<uint64_t>(std::numeric_limits<std::streamoff>::max()))
+      return false;
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(pos));
+    in_.read(reinterpret_cast<char*>(dst), n);
+    return in_.gcount() == static_cast<std::streamsize>(n);
+  }
+
+  CSharedFileStream in_;
+  uint64_t size_ = 0;
+  std::vector<unsigned char> window_;
+  uint64_t window_pos_ = 0;
+};
+
+constexpr unsigned kHuffman = 0x01;
+constexpr unsigned kBzip2 = 0x10;
+constexpr unsigned kLzma = 0x12;
+constexpr unsigned kSparse = 0x20;
+
+// What a sector's compression byte makes the library do with the sector.
+enum class Unpack { kSafe, kUnsafe, kBzip2First };
+
+// The sparse decoder copies each chunk its marker announces without
+// looking for the end of its input: it reads past its buffer, and the
+// bytes it finds there become the table's. Behind zlib or bzip2 only
+// unpacking the first step could tell; sparse storage is refused whole.
+//
+// The Huffman decoder writes out of its tree's bounds on damaged input
+// (seen under the address sanitizer); only audio is stored that way.
+
+// The version 1 path (SCompDecompress) treats the byte as a set of
+// methods and applies them in a fixed order, bzip2 first.
+Unpack UnpackVersion1(unsigned mask) {
+  // It asserts that the byte is not the one of LZMA, which it has no
+  // decoder for: the process aborts.
+  if (mask == kLzma) return Unpack::kUnsafe;
+  if ((mask & (kHuffman | kSparse)) != 0) return Unpack::kUnsafe;
+  if ((mask & kBzip2) != 0) return Unpack::kBzip2First;
+  return Unpack::kSafe;
+}
+
+// The version 2 path (SCompDecompress2) knows a fixed list of bytes and
+// fails on any other; Huffman comes only before ADPCM there.
+Unpack UnpackVersion2(unsigned mask) {
+  if (mask == kLzma) return Unpack::kSafe;
+  if ((mask & (kHuffman | kSparse)) != 0) return Unpack::kUnsafe;
+  if (mask == kBzip2) return Unpack::kBzip2First;
+  return Unpack::kSafe;
+}
+
+// The library's bzip2 step calls the decoder until the stream ends or
+// fails: where the input or the output runs out first, the decoder makes
+// no more progress and the call never returns. Decoding the sector the
+// same way tells which of the two comes first.
+bool Bzip2StreamEnds(const unsigned char* in, uint32_t in_size,
+                     uint32_t out_size) {
+#if SELVANE_HAVE_BZIP2
+  bz_stream strm;
+  std::memset(&strm, 0, sizeof strm);
+  if (BZ2_bzDecompressInit(&strm, 0, 0) != BZ_OK) return false;
+  // The output goes through a small buffer; only its count matters.
+  std::array<char, 0x10000> out;
+  uint32_t room = out_size;
+  strm.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
+  strm.avail_in = in_size;
+  bool ends = false;
+  for (;;) {
+    const auto chunk = static_cast<unsigned>(
+        std::min<uint32_t>(room, static_cast<uint32_t>(out.size())));
+    strm.next_out = out.data();
+    strm.avail_out = chunk;
+    const unsigned before_in = strm.avail_in;
+    const int rc = BZ2_bzDecompress(&strm);
+    room -= chunk - strm.avail_out;
+    // An error fails the library's read: safe.
+    if (rc == BZ_STREAM_END || rc < BZ_OK) {
+      ends = true;
+      break;
+    }
+    // No progress: the input or the whole output is used up.
+    if (strm.avail_in == before_in && strm.avail_out == chunk) break;
+  }
+  BZ2_bzDecompressEnd(&strm);
+  return ends;
+#else
+  // Without the decoder at hand no bzip2 sector can be judged.
+  (void)in;
+  (void)in_size;
+  (void)out_size;
+  return false;
+#endif
+}
+
+// Whether the library may unpack `stored` bytes at pos (sector `index`)
+// into `bytes` bytes.
+bool SectorUnpacksSafely(SparseReader* in, const TableEntry& e, uint64_t pos,
+                         uint32_t stored, uint32_t bytes, uint32_t index,
+                         bool version1) {
+  unsigned char head[4];
+  const uint32_t n = std::min<uint32_t>(stored, 4);
+  if (!in->Read(pos, n, head)) return false;
+  const bool encrypted = (e.flags & MPQ_FILE_ENCRYPTED) != 0;
+  unsigned mask = head[0];
+  // The library decrypts whole dwords only: a sector under 4 bytes stays
+  // as stored.
+  if (encrypted && n == 4) {
+    uint32_t word = Fixed32(head);
+    DecryptWords(&word, 1, e.key + index);
+    mask = word & 0xFF;
+  }
+  const Unpack unpack = version1 ? UnpackVersion1(mask) : UnpackVersion2(mask);
+  if (unpack != Unpack::kBzip2First) return unpack == Unpack::kSafe;
+  // Past the archive's end the library's read fails first.
+  if (pos > in->size() || stored > in->size() - pos) return false;
+  std::vector<unsigned char> data(stored);
+  if (!in->Read(pos, stored, data.data())) return false;
+  if (encrypted) {
+    std::vector<uint32_t> words(stored / 4);
+    for (std::size_t i = 0; i < words.size(); ++i)
+      words[i] = Fixed32(data.data() + 4 * i);
+    DecryptWords(words.data(), static_cast<uint32_t>(words.size()),
+                 e.key + index);
+    for (std::size_t i = 0; i < words.size(); ++i)
+      for (std::size_t b = 0; b < 4; ++b)
+        data[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
+  }
+  return Bzip2StreamEnds(data.data() + 1, stored - 1, bytes);
+}
+
+// A file stored whole: read with one read of its stored size.
+bool WholeFileIsSafe(SparseReader* in, const TableEntry& e) {
+  if ((e.flags & MPQ_FILE_COMPRESS_MASK) == 0) {
+    // Uncompressed, the stored size is read into a buffer of the file's
+    // size: a larger one overruns it, a smaller one leaves its end
+    // uninitialised yet reads as a success.
+    return e.stored == e.size;
+  }
+  // Compressed and smaller than the file, the stored bytes are unpacked
+  // through the archive version's decompression path by their first byte.
+  if (e.stored == 0 || e.stored >= e.size || (e.flags & MPQ_FILE_COMPRESS) == 0)
+    return true;
+  return SectorUnpacksSafely(in, e, e.offset, e.stored, e.size, 0, e.version1);
+}
+
+// Extra bytes the library accepts after a sector offset table.
+constexpr uint32_t kSectorTableSlack = 0x400;
+
+// The sector checksum block: loaded like an archive table, `stored` bytes
+// read into a buffer of one dword per sector and unpacked by the version 2
+// path when smaller.
+bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
+                         const std::vector<uint32_t>& offsets, uint64_t count,
+                         uint64_t table_bytes) {
+  // The library looks for the block only behind a table of exactly one
+  // extra dword, and uses it only with a length from 4 bytes to a sector.
+  if (offsets[0] != table_bytes || offsets[count + 1] < offsets[count])
+    return true;
+  const uint32_t length = offsets[count + 1] - offsets[count];
+  if (length < 4 || length > e.sector_size) return true;
+  // Longer than the dword per sector it is read into: the read overruns.
+  if (length > count * 4) return false;
+  // Outside the stored file, or past the archive's end, where the version
+  // 1 loader's size arithmetic wraps around.
+  if (offsets[count + 1] > e.stored) return false;
+  const uint64_t pos = e.offset + offsets[count];
+  if (pos + length > in->size()) return false;
+  if (length == count * 4) return true;
+  TableEntry plain = e;
+  plain.flags &= ~static_cast<uint32_t>(MPQ_FILE_ENCRYPTED);
+  return SectorUnpacksSafely(in, plain, pos, length, count * 4, 0, false);
+}
+
+// A file stored in sectors behind a sector offset table: one dword per
+// sector and one for the end (and one more with sector checksums), each an
+// offset from the start of the stored file.
+bool SectorFileIsSafe(SparseReader* in, const TableEntry& e) {
+  // Uncompressed sectors are read in place at their position in the file.
+  if ((e.flags & MPQ_FILE_COMPRESS_MASK) == 0 || e.size == 0) return true;
+  if (e.sector_size == 0) return false;
+  const uint64_t count = (uint64_t{e.size} - 1) / e.sector_size + 1;
+  uint64_t table_bytes = (count + 1) * 4;
+  if ((e.flags & MPQ_FILE_SECTOR_CRC) != 0) table_bytes += 4;
+  // A table that does not fit in the stored file is damaged; and reading
+  // it is bounded by the stored size.
+  if (table_bytes > e.stored) return false;
+  const bool encrypted = (e.flags & MPQ_FILE_ENCRYPTED) != 0;
+  // Without a key the library guesses one from the table's contents.
+  if (encrypted && e.key == 0) return false;
+  if (e.offset > in->size() || table_bytes > in->size() - e.offset)
+    return false;
+  std::vector<unsigned char> raw(static_cast<std::size_t>(table_bytes));
+  if (!in->Read(e.offset, static_cast<uint32_t>(table_bytes), raw.data()))
+    return false;
+  std::vector<uint32_t> offsets(raw.size() / 4);
+  for (std::size_t i = 0; i < offsets.size(); ++i)
+    offsets[i] = Fixed32(raw.data() + 4 * i);
+  if (encrypted)
+    DecryptWords(offsets.data(), static_cast<uint32_t>(offsets.size()),
+                 e.key - 1);
+  // A first entry above the table's length names a longer table, up to
+  // 1 KiB longer, which is read again at that length into a buffer of
+  // whole dwords: a length that is no multiple of 4 overruns it.
+  const uint32_t length = offsets[0];
+  if (length > table_bytes && length <= table_bytes + kSectorTableSlack &&
+      length % 4 != 0)
+    return false;
+  // Offsets must increase, by at most a sector each (the library refuses
+  // others itself), and end inside the stored file: past it, a sector
+  // would be read from other files' bytes or past the archive's end.
+  for (uint64_t i = 0; i < count; ++i) {
+    if (offsets[i + 1] <= offsets[i] ||
+        offsets[i + 1] - offsets[i] > e.sector_size)
+      return false;
+  }
+  if (offsets[count] > e.stored) return false;
+  if ((e.flags & MPQ_FILE_SECTOR_CRC) != 0 &&
+      !ChecksumBlockIsSafe(in, e, offsets, count, table_bytes))
+    return false;
+  if ((e.flags & MPQ_FILE_COMPRESS) == 0) return true;
+  // A sector stored smaller than its bytes is unpacked by its first byte.
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint32_t stored = offsets[i + 1] - offsets[i];
+    const uint64_t bytes =
+        std::min<uint64_t>(e.sector_size, e.size - i * e.sector_size);
+    if (stored >= bytes) continue;
+    if (!SectorUnpacksSafely(in, e, e.offset + offsets[i], stored,
+                             static_cast<uint32_t>(bytes),
+                             static_cast<uint32_t>(i), e.version1))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ArchiveIsSafeToOpen(const std::string& path) {
@@ -671,16 +994,17 @@ bool ArchiveIsSafeToOpen(const std::string& path) {
   return SearchHeader(&file) != Verdict::kUnsafe;
 }
 
-bool TableIsSafeToRead(void* file) {
-  DWORD flags = 0, size = 0, stored = 0;
-  if (!SFileGetFileInfo(file, SFileInfoFlags, &flags, sizeof flags, nullptr) ||
-      !SFileGetFileInfo(file, SFileInfoFileSize, &size, sizeof size, nullptr) ||
-      !SFileGetFileInfo(file, SFileInfoCompressedSize, &stored, sizeof stored,
-                        nullptr)) {
-    return false;
-  }
-  if ((flags & MPQ_FILE_PATCH_FILE) != 0) return false;
-  const bool whole = (flags & MPQ_FILE_SINGLE_UNIT) != 0 &&
-                     (flags & MPQ_FILE_COMPRESS_MASK) == 0;
-  return !whole || stored == size;
+bool TableIsSafeToRead(const std::string& archive_path, void* archive,
+                       void* file) {
+  SparseReader in(archive_path);
+  unsigned char start[8];
+  const bool war3_map = in.Read(0, sizeof start, start) &&
+                        Fixed32(start) == kWar3MapId && Fixed32(start + 4) == 0;
+  TableEntry e;
+  if (!QueryEntry(archive, file, war3_map, &e)) return false;
+  // A patch file's buffer is sized from its patch header, which the
+  // library does not report; a patch reads as a failure anyway.
+  if ((e.flags & MPQ_FILE_PATCH_FILE) != 0) return false;
+  if ((e.flags & MPQ_FILE_SINGLE_UNIT) != 0) return WholeFileIsSafe(&in, e);
+  return SectorFileIsSafe(&in, e);
 }

@@ -17,15 +17,19 @@
 // block and the fixed-size headers of the extended tables.
 bool ArchiveIsSafeToOpen(const std::string& path);
 
-// Decides, from what the archive library reports of an opened file (a
-// library file handle), whether reading it is safe. The library reads a
-// file stored whole and uncompressed with one read of its stored size into
-// a buffer of its size: a damaged entry whose stored size is larger
-// overruns that buffer, and a smaller one leaves the buffer's end
-// uninitialised yet reads as a success. A patch file's buffer is sized from
-// its patch header, which the library does not report; such a file holds a
-// patch and reads fail on it, so it is refused whole. False also when the
-// library reports nothing.
-bool TableIsSafeToRead(void* file);
+// Decides whether the archive library (StormLib 9.22) may read an opened
+// table file (archive and file are the library's handles of the archive at
+// archive_path and of the table in it). Takes what the library reports of
+// the file (position, stored size, size, flags, key; the archive's sector
+// size and format version) and reads, straight from the archive file, the
+// parts of the stored file the library trusts when it reads: the sector
+// offset table, each stored sector's first byte (which names its
+// compression) and the sector checksum block. False for every stored
+// layout the library would overrun a buffer on, abort on or read
+// uninitialised bytes from as a success, for patch files, and when the
+// library reports nothing; the caller must then not read the file. Every
+// layout the library writes itself is safe.
+bool TableIsSafeToRead(const std::string& archive_path, void* archive,
+                       void* file);
 
 #endif  // SELVANE_READERS_ARCHIVEGUARD_H_

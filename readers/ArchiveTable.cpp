@@ -65,7 +65,7 @@ int CArchiveTable::Open(const std::string& archivePath,
     return -1;
   }
   table_.reset(table);
-  if (TableIsSafeToRead(table_.get())) return 0;
+  if (TableIsSafeToRead(archivePath, archive_.get(), table_.get())) return 0;
   table_.reset();  // refused: nothing may read it
   return -1;
 }

@@ -15,6 +15,7 @@ REQUIRED_PACKAGES=(
   pkg-config
   libtinyxml-dev
   libstorm-dev
+  libbz2-dev
   libgtest-dev
   libbenchmark-dev
   binutils

@@ -538,7 +538,7 @@ std::optional<bool> TableVerdict(const std::string& path) {
   std::optional<bool> verdict;
   HANDLE file = nullptr;
   if (SFileOpenFileEx(mpq, kTableName, 0, &file)) {
-    verdict = TableIsSafeToRead(file);
+    verdict = TableIsSafeToRead(path, mpq, file);
     SFileCloseFile(file);
   }
   SFileCloseArchive(mpq);

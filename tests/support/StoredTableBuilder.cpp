@@ -1,0 +1,113 @@
+#include "tests/support/StoredTableBuilder.h"
+
+#include <StormLib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+DWORD CompressionOf(StoredLayout::Packing p) {
+  switch (p) {
+    case StoredLayout::Packing::kZlib:
+      return MPQ_COMPRESSION_ZLIB;
+    case StoredLayout::Packing::kPkware:
+      return MPQ_COMPRESSION_PKWARE;
+    case StoredLayout::Packing::kBzip2:
+      return MPQ_COMPRESSION_BZIP2;
+    case StoredLayout::Packing::kLzma:
+      return MPQ_COMPRESSION_LZMA;
+    default:
+      return 0;
+  }
+}
+
+DWORD FlagsOf(const StoredLayout& l) {
+  DWORD flags = MPQ_FILE_REPLACEEXISTING;
+  if (l.packing == StoredLayout::Packing::kImplode) {
+    flags |= MPQ_FILE_IMPLODE;
+  } else if (l.packing != StoredLayout::Packing::kNone) {
+    flags |= MPQ_FILE_COMPRESS;
+  }
+  if (l.encrypted) flags |= MPQ_FILE_ENCRYPTED;
+  if (l.encrypted && l.fixed_key) flags |= MPQ_FILE_FIX_KEY;
+  if (l.checksums) flags |= MPQ_FILE_SECTOR_CRC;
+  if (l.whole) flags |= MPQ_FILE_SINGLE_UNIT;
+  return flags;
+}
+
+bool AddFile(HANDLE mpq, const std::string& name, const std::string& bytes,
+             DWORD flags, DWORD compression) {
+  HANDLE file = nullptr;
+  if (!SFileCreateFile(mpq, name.c_str(), 0, static_cast<DWORD>(bytes.size()),
+                       0, flags, &file)) {
+    return false;
+  }
+  // In pieces, so that each call stays small.
+  constexpr std::size_t kChunk = 1 << 16;
+  bool ok = true;
+  for (std::size_t at = 0; ok && at < bytes.size(); at += kChunk) {
+    const std::size_t n = std::min(kChunk, bytes.size() - at);
+    ok = SFileWriteFile(file, bytes.data() + at, static_cast<DWORD>(n),
+                        compression);
+  }
+  return SFileFinishFile(file) && ok;
+}
+
+std::string OtherName(int i) { return "Other\\F" + std::to_string(i) + ".bin"; }
+
+std::string OtherBytes(int i) {
+  return std::string(static_cast<std::size_t>(16 + i % 200),
+                     static_cast<char>('a' + i % 26));
+}
+
+}  // namespace
+
+std::string Describe(const StoredLayout& l) {
+  static const char* const kPacking[] = {"none",  "zlib", "pkware",
+                                         "bzip2", "lzma", "implode"};
+  return "v" + std::to_string(l.version) + " sector " +
+         std::to_string(l.sector_size) + " " +
+         kPacking[static_cast<int>(l.packing)] +
+         (l.encrypted ? (l.fixed_key ? " encrypted(fixed key)" : " encrypted")
+                      : "") +
+         (l.checksums ? " checksums" : "") + (l.whole ? " whole" : "") +
+         " others " + std::to_string(l.other_files) +
+         (l.replaced ? " replaced" : "") + " removed " +
+         std::to_string(l.removed);
+}
+
+bool WriteStoredTable(const std::string& path, const std::string& tablePath,
+                      const std::string& table, const StoredLayout& l) {
+  std::remove(path.c_str());
+  SFILE_CREATE_MPQ info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.dwMpqVersion = static_cast<DWORD>(l.version - 1);
+  info.dwStreamFlags = STREAM_PROVIDER_FLAT | BASE_PROVIDER_FILE;
+  info.dwFileFlags1 = MPQ_FILE_DEFAULT_INTERNAL;
+  info.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
+  info.dwAttrFlags = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME;
+  info.dwSectorSize = l.sector_size;
+  info.dwRawChunkSize = l.version >= 4 ? 0x4000 : 0;
+  info.dwMaxFileCount = static_cast<DWORD>(l.other_files + 16);
+  HANDLE mpq = nullptr;
+  if (!SFileCreateArchive2(path.c_str(), &info, &mpq)) return false;
+  const DWORD compression = CompressionOf(l.packing);
+  const DWORD other_flags = MPQ_FILE_REPLACEEXISTING | MPQ_FILE_COMPRESS;
+  bool ok = true;
+  for (int i = 0; ok && i < l.other_files; ++i) {
+    ok = AddFile(mpq, OtherName(i), OtherBytes(i), other_flags,
+                 MPQ_COMPRESSION_ZLIB);
+  }
+  if (ok && l.replaced) {
+    ok = AddFile(mpq, tablePath, table.substr(0, table.size() / 2) + "old",
+                 FlagsOf(l), compression);
+  }
+  ok = ok && AddFile(mpq, tablePath, table, FlagsOf(l), compression);
+  for (int i = 0; ok && i < std::min(l.removed, l.other_files); ++i) {
+    ok = SFileRemoveFile(mpq, OtherName(i).c_str(), 0);
+  }
+  return SFileCloseArchive(mpq) && ok;
+}

@@ -1,0 +1,41 @@
+#ifndef SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
+#define SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
+
+#include <cstdint>
+#include <string>
+
+// Writes an archive holding one table file stored in a chosen layout, with
+// the archive library's own create, write and remove functions: format
+// version, sector size, compression, encryption, sector checksums, whole
+// or in sectors, and other files around it (some replaced, some removed).
+struct StoredLayout {
+  enum class Packing {
+    kNone,
+    kZlib,
+    kPkware,
+    kBzip2,
+    kLzma,
+    kImplode,  // the older single-method flag
+  };
+
+  int version = 1;                     // 1 to 4
+  std::uint32_t sector_size = 0x1000;  // a power of two, 512 and up
+  Packing packing = Packing::kNone;
+  bool encrypted = false;
+  bool fixed_key = false;  // key adjusted by the file's position
+  bool checksums = false;  // sector checksums
+  bool whole = false;      // one unit instead of sectors
+  int other_files = 0;     // written before the table
+  bool replaced = false;   // the table written twice, the first one replaced
+  int removed = 0;         // other files removed after the table is written
+};
+
+// Human-readable summary, for test traces.
+std::string Describe(const StoredLayout& layout);
+
+// Creates the archive at path (replacing any file there) holding `table` at
+// tablePath. False when the library refuses any step.
+bool WriteStoredTable(const std::string& path, const std::string& tablePath,
+                      const std::string& table, const StoredLayout& layout);
+
+#endif  // SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
