@@ -141,17 +141,19 @@ void NormaliseLineEnds(std::string* text) {
   text->resize(static_cast<std::size_t>(q - begin));
 }
 
-// Reads the whole file into text, straight into its buffer. False when the
-// file cannot be read.
+// Reads the whole file into text, straight into its buffer, which keeps
+// room for the padding behind it. False when the file cannot be read.
 bool ReadWhole(std::FILE* file, std::string* text) {
   // Sized from the file up front, so that a file that does not change while
-  // it is read takes one read call and no growing.
+  // it is read takes one read call, and neither the reading nor the padding
+  // moves the text.
   std::size_t room = 4096;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long size = std::ftell(file);
     if (size > 0) room = static_cast<std::size_t>(size) + 1;
   }
   if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+  text->reserve(room + kParsePadding);
   std::size_t used = 0;
   for (;;) {
     text->resize(used + room);
