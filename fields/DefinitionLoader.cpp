@@ -2,7 +2,6 @@
 
 #include <tinyxml.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "fields/StackRunner.h"
+#include "fields/ElementDepth.h"
 
 namespace {
 
@@ -110,15 +109,6 @@ bool IsRegularFile(const std::string& path) {
   return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
 
-// The parser descends one call level per element level and has no limit of
-// its own: a document nested some ten thousand levels deep exhausts an
-// ordinary thread's stack. Every level begins with a '<', so their count
-// bounds the depth whatever the markup around them means, and the parse runs
-// on a stack sized for that bound. The parser needs about 200 bytes per
-// level here; the allowance leaves room for builds with larger frames.
-constexpr std::size_t kStackBase = std::size_t{1} << 20;
-constexpr std::size_t kStackPerLevel = 1024;
-
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -130,7 +120,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // keeps every such step inside the buffer (a lead byte announces at most 4).
 constexpr std::size_t kParsePadding = 8;
 
-// Turns CR LF and lone CR into LF, as the parser's own file loader does.
+// Turns CR LF and lone CR into LF in place, as the parser's own file loader
+// does.
 void NormaliseLineEnds(std::string* text) {
   char* const begin = &(*text)[0];
   const char* const end = begin + text->size();
@@ -150,41 +141,40 @@ void NormaliseLineEnds(std::string* text) {
   text->resize(static_cast<std::size_t>(q - begin));
 }
 
+// Reads the whole file into text, straight into its buffer, which keeps
+// room for the padding behind it. False when the file cannot be read.
+bool ReadWhole(std::FILE* file, std::string* text) {
+  // Sized from the file up front, so that a file that does not change while
+  // it is read takes one read call, and neither the reading nor the padding
+  // moves the text.
+  std::size_t room = 4096;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    if (size > 0) room = static_cast<std::size_t>(size) + 1;
+  }
+  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+  text->reserve(room + kParsePadding);
+  std::size_t used = 0;
+  for (;;) {
+    text->resize(used + room);
+    const std::size_t got = std::fread(&(*text)[used], 1, room, file);
+    used += got;
+    if (got < room) break;
+    room = used;  // the file has grown: double the buffer
+  }
+  text->resize(used);
+  return std::ferror(file) == 0;
+}
+
 // The file as the parser's own file loader would hand it over: up to its
 // first NUL, with normalised line ends, followed by the padding. False when
 // the file cannot be read.
 bool ReadForParsing(const std::string& path, std::string* text) {
   const FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (file == nullptr) return false;
-  text->clear();
-  // Sized once up front: growing a large buffer step by step costs more
-  // than the parse's own reading.
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(file.get());
-    if (size > 0) text->reserve(static_cast<std::size_t>(size) + kParsePadding);
-  }
-  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
-  char chunk[64 * 1024];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-    text->append(chunk, got);
-  }
-  if (std::ferror(file.get()) != 0) return false;
+  if (file == nullptr || !ReadWhole(file.get(), text)) return false;
   text->resize(std::strlen(text->c_str()));
   NormaliseLineEnds(text);
   text->append(kParsePadding, '\0');
-  return true;
-}
-
-// Stack for parsing text; false when the size does not fit.
-bool StackForParsing(const std::string& text, std::size_t* bytes) {
-  const auto levels =
-      static_cast<std::size_t>(std::count(text.begin(), text.end(), '<'));
-  if (levels >
-      (std::numeric_limits<std::size_t>::max() - kStackBase) / kStackPerLevel) {
-    return false;
-  }
-  *bytes = kStackBase + levels * kStackPerLevel;
   return true;
 }
 
@@ -211,27 +201,20 @@ bool CDefinitionLoader::Load(const std::string& path, Files* files) {
   if (!IsRegularFile(path)) return false;
   std::string text;
   if (!ReadForParsing(path, &text)) return false;
-  std::size_t stack = 0;
-  if (!StackForParsing(text, &stack)) return false;
+  // Measured before the parse, which would otherwise recurse as deep as the
+  // document nests.
+  if (ElementDepth(text.c_str(), kMaxDepth) > kMaxDepth) return false;
 
-  bool loaded = false;
+  TiXmlDocument document;
+  // No error is ever shown, so its row and column are not counted (that
+  // costs the parser one more pass over the text).
+  document.SetTabSize(0);
+  document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  if (document.Error()) return false;
+  const TiXmlElement* root = document.RootElement();
+  if (!IsDefinitionRoot(root)) return false;
   Files tables;
-  // The document is built and torn down (also recursively) on that stack.
-  const bool ran = RunWithStack(stack, [&] {
-    // Parsing a copy made on this thread, once the first one is given back,
-    // measured a quarter faster than parsing the first one (the allocator
-    // serves the document's many small blocks better so).
-    const std::string local(text.data(), text.size());
-    std::string().swap(text);
-    TiXmlDocument document;
-    document.Parse(local.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-    if (document.Error()) return;
-    const TiXmlElement* root = document.RootElement();
-    if (!IsDefinitionRoot(root)) return;
-    ReadTables(*root, &tables);
-    loaded = true;
-  });
-  if (!ran || !loaded) return false;
+  ReadTables(*root, &tables);
   files->swap(tables);
   return true;
 }
