@@ -22,30 +22,80 @@ namespace {
 
 const char* const kTexts[] = {"one", "two", "three"};
 
-DefinitionBuilder::Attributes Attrs(const char* position, const char* type,
-                                    const char* size) {
-  DefinitionBuilder::Attributes attrs = {{"position", position}};
-  if (type != nullptr) attrs.emplace_back("type", type);
-  if (size != nullptr) attrs.emplace_back("size", size);
-  return attrs;
+// One field of a fixed definition: the XML attributes and the type code
+// the loader stores for the keyword. A null type or size is left out.
+struct Column {
+  const char* name;
+  const char* position;
+  const char* type;
+  std::int32_t code;
+  const char* size;
+  const char* skipbyte;
+};
+
+const Column kWdbColumns[] = {
+    {"Id", "0", "integer", kTypeInteger, "4", nullptr},
+    {"Length", "1", "integer", kTypeInteger, "4", nullptr},
+    {"Name", "2", "cstring", kTypeCString, nullptr, nullptr},
+    {"Count", "3", "integer", kTypeInteger, "4", nullptr},
+    {"Price", "4", "amount", kTypeAmount, "4", "2"},
+    {"Kind", "5", "byte", kTypeByte, "1", nullptr},
+    {"Weight", "6", "float", kTypeFloat, "4", nullptr}};
+
+const Column kDbcColumns[] = {
+    {"Id", "0", "integer", kTypeInteger, "4", nullptr},
+    {"Name", "1", "string", kTypeString, "4", nullptr},
+    {"Weight", "2", "float", kTypeFloat, "4", nullptr},
+    {"Kind", "3", "byte", kTypeByte, "1", nullptr},
+    {"", "4", nullptr, kTypeNone, "3", nullptr},
+    {"Title", "5", "string", kTypeString, "4", nullptr},
+    {"Flags", "6", "bit", kTypeBit, "4", nullptr},
+    {"Count", "8", "integer", kTypeInteger, "4", nullptr}};
+
+const Column kArchiveColumns[] = {
+    {"Id", "0", "integer", kTypeInteger, "4", nullptr},
+    {"Name", "1", "string", kTypeString, "4", nullptr},
+    {"Weight", "2", "float", kTypeFloat, "4", nullptr}};
+
+template <std::size_t N>
+std::string XmlOf(const char* root, const char* table, const char* note,
+                  const Column (&columns)[N]) {
+  DefinitionBuilder defs(root);
+  defs.Table(table);
+  if (note != nullptr) defs.Note(note);
+  for (const Column& c : columns) {
+    DefinitionBuilder::Attributes attrs = {{"position", c.position}};
+    if (c.type != nullptr) attrs.emplace_back("type", c.type);
+    if (c.size != nullptr) attrs.emplace_back("size", c.size);
+    if (c.skipbyte != nullptr) attrs.emplace_back("skipbyte", c.skipbyte);
+    defs.Field(c.name, attrs);
+  }
+  return defs.Xml();
+}
+
+template <std::size_t N>
+FieldMap MapOf(const Column (&columns)[N]) {
+  FieldMap fields;
+  for (const Column& c : columns) {
+    FieldAttr_t& f = fields[std::atoi(c.position)];
+    f.name = c.name;
+    f.position = std::atoi(c.position);
+    f.type = c.code;
+    f.size = c.size != nullptr ? std::atoi(c.size) : 0;
+    f.skipbyte = c.skipbyte != nullptr ? std::atoi(c.skipbyte) : 0;
+  }
+  return fields;
 }
 
 }  // namespace
 
 std::string WdbDefinitionXml() {
-  DefinitionBuilder::Attributes price = Attrs("4", "amount", "4");
-  price.emplace_back("skipbyte", "2");
-  return DefinitionBuilder("WDBFile")
-      .Table(kWdbFileName)
-      .Note("fuzz cache")
-      .Field("Id", Attrs("0", "integer", "4"))
-      .Field("Length", Attrs("1", "integer", "4"))
-      .Field("Name", Attrs("2", "cstring", nullptr))
-      .Field("Count", Attrs("3", "integer", "4"))
-      .Field("Price", price)
-      .Field("Kind", Attrs("5", "byte", "1"))
-      .Field("Weight", Attrs("6", "float", "4"))
-      .Xml();
+  return XmlOf("WDBFile", kWdbFileName, "fuzz cache", kWdbColumns);
+}
+
+const FieldMap& WdbFields() {
+  static const FieldMap fields = MapOf(kWdbColumns);
+  return fields;
 }
 
 std::string SampleWdb(int variant) {
@@ -65,17 +115,12 @@ std::string SampleWdb(int variant) {
 }
 
 std::string DbcDefinitionXml() {
-  return DefinitionBuilder("DBCFile")
-      .Table(kDbcTableName)
-      .Field("Id", Attrs("0", "integer", "4"))
-      .Field("Name", Attrs("1", "string", "4"))
-      .Field("Weight", Attrs("2", "float", "4"))
-      .Field("Kind", Attrs("3", "byte", "1"))
-      .Field("", Attrs("4", nullptr, "3"))
-      .Field("Title", Attrs("5", "string", "4"))
-      .Field("Flags", Attrs("6", "bit", "4"))
-      .Field("Count", Attrs("8", "integer", "4"))
-      .Xml();
+  return XmlOf("DBCFile", kDbcTableName, nullptr, kDbcColumns);
+}
+
+const FieldMap& DbcFields() {
+  static const FieldMap fields = MapOf(kDbcColumns);
+  return fields;
 }
 
 std::string SampleDbc(int variant) {
@@ -95,12 +140,7 @@ std::string SampleDbc(int variant) {
 }
 
 std::string ArchiveDefinitionXml() {
-  return DefinitionBuilder("DBCFile")
-      .Table("Item.dbc")
-      .Field("Id", Attrs("0", "integer", "4"))
-      .Field("Name", Attrs("1", "string", "4"))
-      .Field("Weight", Attrs("2", "float", "4"))
-      .Xml();
+  return XmlOf("DBCFile", "Item.dbc", nullptr, kArchiveColumns);
 }
 
 std::string SampleArchiveTable(int records) {

@@ -1,6 +1,8 @@
 #ifndef SELVANE_FUZZ_FIXTURES_H_
 #define SELVANE_FUZZ_FIXTURES_H_
 
+#include <SelvaneLibrary/FieldAttr.h>
+
 #include <string>
 
 class CSelvaneObject;
@@ -14,6 +16,8 @@ class ScratchDir;
 // (amount, 4 bytes and 2 skipped), Kind (byte), Weight (float).
 extern const char kWdbFileName[];
 std::string WdbDefinitionXml();
+// The same definition as the loader stores it, for the reference decoder.
+const FieldMap& WdbFields();
 // variant 0: three records; 1: an empty text and a negative byte; 2: a
 // record whose data length is too short for its fields.
 std::string SampleWdb(int variant);
@@ -24,6 +28,7 @@ std::string SampleWdb(int variant);
 extern const char kDbcTableName[];
 extern const char kDbcTablePath[];
 std::string DbcDefinitionXml();
+const FieldMap& DbcFields();
 // variant 0: three records; 1: shared and empty strings; 2: a string offset
 // past the string block.
 std::string SampleDbc(int variant);

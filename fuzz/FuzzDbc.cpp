@@ -1,7 +1,8 @@
 // Fuzz target for DBC tables. The input is a query prefix (see
 // QueryPrefix.h; flags bit 0 chooses zlib storage over plain) followed by
 // the bytes of a DBC table, which is stored into a real archive made for it
-// and queried through the query object with a fixed definition.
+// and queried through the query object with a fixed definition. Every
+// answer is checked against the reference decoder.
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <cstdint>
@@ -60,9 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     std::fprintf(stderr, "fuzz_dbc: %s\n", e.what());
     std::abort();
   }
+  const KnownBytes known{table, DbcFields()};
   for (int i = 0; i < QueryPrefix::kQueries; ++i) {
     CheckedQueryDBC(s.db, s.wideArchive, kDbcTablePath, prefix.Key(i),
-                    prefix.Result(i));
+                    prefix.Result(i), &known);
   }
   // The same questions of the file opened once as a table.
   std::vector<TableQuestion> questions(QueryPrefix::kQueries);

@@ -2,9 +2,11 @@
 // QueryPrefix.h; the flags are unused) followed by the bytes of a WDB file,
 // which is written to disk and queried through the query object with a
 // fixed definition of every field type the reader reads or passes over.
+// Every answer is checked against the reference decoder.
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "fuzz/Fixtures.h"
@@ -45,8 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                    size - QueryPrefix::kSize)) {
     return 0;
   }
+  const std::string file(
+      reinterpret_cast<const char*>(data) + QueryPrefix::kSize,
+      size - QueryPrefix::kSize);
+  const KnownBytes known{file, WdbFields()};
   for (int i = 0; i < QueryPrefix::kQueries; ++i) {
-    CheckedQueryWDB(s.db, s.path, prefix.Key(i), prefix.Result(i));
+    CheckedQueryWDB(s.db, s.path, prefix.Key(i), prefix.Result(i), &known);
   }
   // The same questions of the file opened once as a table.
   std::vector<TableQuestion> questions(QueryPrefix::kQueries);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fuzz/DamagedStreamWatch.h"
+#include "tests/support/ReferenceDecoder.h"
 
 namespace {
 
@@ -36,9 +37,9 @@ bool Verbose() {
   return verbose;
 }
 
-template <typename Ask>
-int Check(const Ask& ask, const DBParam_t& key, const DBParam_t& result,
-          bool (*readable)(int)) {
+template <typename Ask, typename Reference>
+int Check(const Ask& ask, const Reference& reference, const DBParam_t& key,
+          const DBParam_t& result, bool (*readable)(int)) {
   const unsigned long damaged = DamagedStreamWatch::Count();
   Outcome first{0, key, result};
   first.rc = ask(first.key, first.result);
@@ -51,6 +52,15 @@ int Check(const Ask& ask, const DBParam_t& key, const DBParam_t& result,
   if (comparable && (first.rc != second.rc || !Same(first.key, second.key) ||
                      !Same(first.result, second.result))) {
     Fail("the same query answered twice differently", first);
+  }
+  Outcome want{-1, key, result};
+  if (comparable && reference(want.key, want.result, &want.rc) &&
+      (first.rc != want.rc || !Same(first.key, want.key) ||
+       !Same(first.result, want.result))) {
+    std::fprintf(
+        stderr, "reference: rc %d, key type %d, result type %d int %d\n",
+        want.rc, want.key.type, want.result.type, want.result.intValue);
+    Fail("the answer differs from the reference decoder's", first);
   }
   if (first.rc == 0 && !readable(first.result.type)) {
     Fail("success with a type that is never read", first);
@@ -82,16 +92,29 @@ bool DbcReadable(int type) { return type >= 0 && type <= 6; }
 }  // namespace
 
 int CheckedQueryWDB(const CSelvaneObject& db, const std::wstring& path,
-                    const DBParam_t& key, const DBParam_t& result) {
+                    const DBParam_t& key, const DBParam_t& result,
+                    const KnownBytes* known) {
   return Check(
-      [&](DBParam_t& k, DBParam_t& r) { return db.QueryWDB(path, k, r); }, key,
-      result, WdbReadable);
+      [&](DBParam_t& k, DBParam_t& r) { return db.QueryWDB(path, k, r); },
+      [known](DBParam_t& k, DBParam_t& r, int* rc) {
+        if (known != nullptr) {
+          *rc = reference::QueryWdb(known->bytes, known->fields, k, r);
+        }
+        return known != nullptr;
+      },
+      key, result, WdbReadable);
 }
 
 int CheckedQueryDBC(const CSelvaneObject& db, const std::wstring& archive,
                     const std::string& table, const DBParam_t& key,
-                    const DBParam_t& result) {
+                    const DBParam_t& result, const KnownBytes* known) {
   return Check([&](DBParam_t& k,
                    DBParam_t& r) { return db.QueryDBC(archive, table, k, r); },
+               [known](DBParam_t& k, DBParam_t& r, int* rc) {
+                 if (known != nullptr) {
+                   *rc = reference::QueryDbc(known->bytes, known->fields, k, r);
+                 }
+                 return known != nullptr;
+               },
                key, result, DbcReadable);
 }

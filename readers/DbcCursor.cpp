@@ -74,19 +74,55 @@ std::int64_t CDbcCursor::TextPosition(std::int32_t offset) const {
 
 int CDbcCursor::Find(const DbcField& field, const DBParam_t& key,
                      std::int64_t* found) {
-  const ValueKind kind = field.kind;
-  // A text is tested a piece at a time, never gathered, and read through its
-  // NUL even when it differs early: one without its NUL fails the scan, as
-  // reading it would.
-  const int status = Scan(
-      field,
-      [kind, &key](std::int64_t, const char* p, std::size_t) {
-        return NumberMatches(kind, p, key);
-      },
-      [this, &key](std::int64_t, std::int64_t text) {
-        return MatchTextAt(*strings_, text, key);
-      },
-      found);
+  int status = -1;
+  switch (field.kind) {
+    case ValueKind::kInteger: {
+      const std::int32_t want = key.intValue;
+      status = Scan(
+          field, 4,
+          [want](std::int64_t, const char* p) {
+            return DecodeInt32(p) == want ? 1 : 0;
+          },
+          found);
+      break;
+    }
+    case ValueKind::kByte: {
+      const std::int32_t want = key.intValue;
+      status = Scan(
+          field, 1,
+          [want](std::int64_t, const char* p) {
+            return static_cast<signed char>(*p) == want ? 1 : 0;
+          },
+          found);
+      break;
+    }
+    case ValueKind::kFloat: {
+      const float want = key.floatValue;  // IEEE equality, as NumberMatches
+      status = Scan(
+          field, 4,
+          [want](std::int64_t, const char* p) {
+            return DecodeFloat(p) == want ? 1 : 0;
+          },
+          found);
+      break;
+    }
+    case ValueKind::kString: {
+      // A text is tested a piece at a time, never gathered, and read through
+      // its NUL even when it differs early: one without its NUL fails the
+      // scan, as reading it would.
+      const bool comparable = key.strValue.find('\0') == std::string::npos;
+      status = Scan(
+          field, 4,
+          [this, &key, comparable](std::int64_t, const char* p) {
+            const std::int64_t text = TextPosition(DecodeInt32(p));
+            if (text < 0) return -1;
+            const int held = TestHeldText(text, key.strValue, comparable);
+            return held != kNotHeld ? held : MatchTextAt(*strings_, text, key);
+          },
+          found);
+      break;
+    }
+  }
   return status == 1 ? 0 : -1;
 }
 

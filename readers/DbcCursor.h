@@ -1,6 +1,7 @@
 #ifndef SELVANE_READERS_DBCCURSOR_H_
 #define SELVANE_READERS_DBCCURSOR_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -87,39 +88,81 @@ class CDbcCursor {
   std::int64_t TextPosition(std::int32_t offset) const;
 
  private:
-  template <typename OnNumber, typename OnText>
-  int Scan(const DbcField& field, OnNumber&& onNumber, OnText&& onText,
-           std::int64_t* at);
+  template <typename On>
+  int Scan(const DbcField& field, std::size_t width, On&& on, std::int64_t* at);
   // The field's position in record j; -1 when it names no position.
   std::int64_t FieldPosition(const DbcField& field, std::int64_t j) const;
 
+  // The verdict on the text at pos from the string window's held bytes
+  // alone: 1 equal, 0 not, kNotHeld when they do not hold it through its
+  // NUL. comparable: the key holds no NUL.
+  static constexpr int kNotHeld = 2;
+  int TestHeldText(std::int64_t pos, const std::string& key, bool comparable);
+
   CReadWindow* records_;
   CReadWindow* strings_;
+  // The last NUL the string window holds (-1: none known), for the bytes of
+  // this generation of the window.
+  std::uint64_t nul_generation_ = 0;
+  std::int64_t last_nul_ = -1;
   DBCHeader_t header_{};
   std::string scratch_;  // a text the string window does not hold whole
 };
 
-// The one loop over the records. onText(j, pos) decides on the text at
-// pos of record j: 1 stop, 0 go on, -1 fail.
-template <typename OnNumber, typename OnText>
-int CDbcCursor::Scan(const DbcField& field, OnNumber&& onNumber,
-                     OnText&& onText, std::int64_t* at) {
+inline int CDbcCursor::TestHeldText(std::int64_t pos, const std::string& key,
+                                    bool comparable) {
+  const char* s = nullptr;
+  const std::size_t n = strings_->HeldAt(pos, &s);
+  if (n == 0) return kNotHeld;
+  if (strings_->generation() != nul_generation_) {
+    // Once per refill: a text that starts at or before the last NUL held
+    // ends inside the held bytes.
+    nul_generation_ = strings_->generation();
+    std::size_t k = n;
+    while (k > 0 && s[k - 1] != '\0') --k;
+    last_nul_ = k == 0 ? -1 : pos + static_cast<std::int64_t>(k - 1);
+  }
+  if (pos > last_nul_) return kNotHeld;
+  // The text ends inside the held bytes; it equals the key when the key's
+  // bytes, then a NUL, begin it.
+  const std::size_t size = key.size();
+  if (!comparable || size >= n) return 0;
+  // The last byte first: texts that share a prefix differ there soonest.
+  return s[size] == '\0' &&
+                 (size == 0 || (s[size - 1] == key[size - 1] &&
+                                std::memcmp(s, key.data(), size) == 0))
+             ? 1
+             : 0;
+}
+
+// The one loop over the records: on(j, p) decides on the field's width
+// bytes at p in record j, 1 stop, 0 go on, -1 fail. After each record read
+// through the window, the records whose field the window already holds
+// are visited in place.
+template <typename On>
+int CDbcCursor::Scan(const DbcField& field, std::size_t width, On&& on,
+                     std::int64_t* at) {
   const std::int64_t count = ScanCount();
-  const std::size_t width =
-      field.kind == ValueKind::kString ? 4 : WidthOf(field.kind);
-  for (std::int64_t j = 0; j < count; ++j) {
+  const std::int64_t stride = header_.recordSize;
+  std::int64_t j = 0;
+  while (j < count) {
     *at = j;
     const std::int64_t pos = FieldPosition(field, j);
     const char* p = pos < 0 ? nullptr : records_->At(pos, width);
     if (p == nullptr) return -1;
-    int verdict = 0;
-    if (field.kind != ValueKind::kString) {
-      verdict = onNumber(j, p, width) ? 1 : 0;
-    } else {
-      const std::int64_t text = TextPosition(DecodeInt32(p));
-      verdict = text < 0 ? -1 : onText(j, text);
+    const char* held = nullptr;
+    const auto room =
+        static_cast<std::int64_t>(records_->HeldAt(pos, &held) - width);
+    const std::int64_t run =
+        stride > 0 ? std::min(count - j, room / stride + 1) : 1;
+    for (std::int64_t i = 0; i < run; ++i) {
+      const int verdict = on(j + i, p + i * stride);
+      if (verdict != 0) {
+        *at = j + i;
+        return verdict;
+      }
     }
-    if (verdict != 0) return verdict;
+    j += run;
   }
   *at = count;
   return 0;
@@ -128,12 +171,24 @@ int CDbcCursor::Scan(const DbcField& field, OnNumber&& onNumber,
 template <typename Visit>
 int CDbcCursor::VisitField(const DbcField& field, Visit&& visit,
                            std::int64_t* at) {
+  if (field.kind != ValueKind::kString) {
+    const std::size_t width = WidthOf(field.kind);
+    return Scan(
+        field, width,
+        [&](std::int64_t j, const char* p) {
+          return visit(j, p, width) ? 1 : 0;
+        },
+        at);
+  }
   return Scan(
-      field, visit,
-      [&](std::int64_t j, std::int64_t text) {
+      field, 4,
+      [&](std::int64_t j, const char* p) {
+        const std::int64_t text = TextPosition(DecodeInt32(p));
         const char* s = nullptr;
         std::size_t n = 0;
-        if (TextAt(*strings_, text, scratch_, &s, &n) != 0) return -1;
+        if (text < 0 || TextAt(*strings_, text, scratch_, &s, &n) != 0) {
+          return -1;
+        }
         return visit(j, s, n) ? 1 : 0;
       },
       at);

@@ -17,6 +17,7 @@ CReadWindow::CReadWindow(std::size_t capacity)
                                 static_cast<std::size_t>(kMaxPosition + 1))) {}
 
 void CReadWindow::Reset(CByteSource* source) {
+  ++generation_;
   source_ = source;
   data_ = buffer_.get();
   start_ = 0;
@@ -117,6 +118,7 @@ int CReadWindow::Refill(std::size_t n) {
   const std::uint32_t got = std::min(
       source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.get(), ask),
       ask);
+  ++generation_;
   start_ = base;
   limit_ = base + got;
   if (got < ask) end_ = limit_;

@@ -72,10 +72,10 @@ class CReadWindow {
   }
   int ReadByte(char* dst) { return Read(dst, 1); }
 
-  // The n bytes at pos (n at most the capacity), held in place: the window
-  // refills around pos when it does not hold them. Null when they cannot be
-  // read, and the window is then failed. The cursor does not move. The
-  // pointer is valid until the next call that may refill.
+  // The n bytes at pos (n at most the capacity less 4 KiB), held in place:
+  // the window refills around pos when it does not hold them, leaving the
+  // cursor at pos. Null when they cannot be read, and the window is then
+  // failed. The pointer is valid until the next call that may refill.
   const char* At(std::int64_t pos, std::size_t n) {
     if (!failed_ && pos >= start_ &&
         pos + static_cast<std::int64_t>(n) <= limit_) {
@@ -83,6 +83,18 @@ class CReadWindow {
     }
     return AtSlow(pos, n);
   }
+
+  // The bytes the window holds from pos on, in place, reading nothing and
+  // moving nothing; 0 when it holds none there (or is failed).
+  std::size_t HeldAt(std::int64_t pos, const char** data) const {
+    if (failed_ || pos < start_ || pos >= limit_) return 0;
+    *data = data_ + (pos - start_);
+    return static_cast<std::size_t>(limit_ - pos);
+  }
+
+  // Changes whenever the bytes the window holds may have changed, so that a
+  // caller can keep facts about them (where their last NUL lies).
+  std::uint64_t generation() const { return generation_; }
 
   // Loads the window so that it holds bytes from pos on (as many as one
   // refill gives), for a caller that then looks with Peek. Fails as a read
@@ -152,13 +164,14 @@ class CReadWindow {
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;  // refills land here
   std::size_t buffer_size_ = 0;
-  const char* data_ = nullptr;  // buffer_, or the caller's memory
-  std::int64_t start_ = 0;      // position of buffer_[0]
-  std::int64_t limit_ = 0;      // position just after the last valid byte
-  std::int64_t pos_ = 0;        // cursor, 0 .. 2^31
-  std::int64_t end_ = -1;       // end of the data once a short read showed it
-  std::size_t fill_ = 4096;     // size of the next refill; doubles per refill
-  bool failed_ = true;          // until Reset attaches a source
+  const char* data_ = nullptr;    // buffer_, or the caller's memory
+  std::int64_t start_ = 0;        // position of buffer_[0]
+  std::int64_t limit_ = 0;        // position just after the last valid byte
+  std::int64_t pos_ = 0;          // cursor, 0 .. 2^31
+  std::int64_t end_ = -1;         // end of the data once a short read showed it
+  std::size_t fill_ = 4096;       // size of the next refill; doubles per refill
+  bool failed_ = true;            // until Reset attaches a source
+  std::uint64_t generation_ = 0;  // see generation()
 };
 
 #endif  // SELVANE_READERS_READWINDOW_H_

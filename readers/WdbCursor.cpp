@@ -36,6 +36,7 @@ CWdbField::CWdbField(const FieldMap& fields, std::int32_t index)
   }
   // Moving only forward, a run of sizes is one step: the walk then checks
   // the position once per text instead of once per field.
+  forward_ = forward;
   if (forward) {
     std::vector<Step> merged;
     for (const Step& step : steps_) {
@@ -78,68 +79,75 @@ int CWdbCursor::ReadHeader(WDBHeader_t* header) {
   return 0;
 }
 
-int CWdbCursor::ReadRecord(std::int32_t start, WdbRecord* record) {
-  const char* p = window_->At(start, kFrameSize);
-  if (p == nullptr) return -1;
-  record->start = start;
-  record->id = DecodeInt32(p);
-  record->length = DecodeInt32(p + 4);
-  return 0;
-}
-
-bool CWdbCursor::NextStart(const WdbRecord& record, std::int32_t* start) {
-  // A length of -8 or less would repeat the record or move back, and the
-  // scan would never end.
-  if (record.length <= -kFrameSize) return false;
-  return ToPosition(record.start + kFrameSize + record.length, start);
-}
-
-std::int64_t CWdbCursor::Locate(const WdbRecord& record,
-                                const CWdbField& field) {
-  if (field.index_ < kFirstDataIndex) {
-    return record.start + (field.index_ == 0 ? 0 : 4);
+std::int64_t CWdbCursor::PastTextThroughWindow(std::int64_t pos) {
+  if (window_->Seek(pos) != 0 ||
+      window_->ReadThrough('\0', [](const char*, std::size_t) {}) != 0) {
+    return -1;
   }
-  std::int64_t pos = record.start + kFrameSize;
-  for (const CWdbField::Step& step : field.steps_) {
-    pos += step.fixed;
-    if (!Within(pos)) return -1;
-    if (!step.text) continue;
-    // Usually the window holds the text through its NUL.
-    const char* held = nullptr;
-    const std::size_t n =
-        window_->Seek(pos) == 0 ? window_->Peek(&held) : std::size_t{0};
-    const void* nul = n != 0 ? std::memchr(held, '\0', n) : nullptr;
-    if (nul != nullptr) {
-      pos += static_cast<const char*>(nul) - held + 1;
-    } else if (window_->ReadThrough('\0', [](const char*, std::size_t) {}) ==
-               0) {
-      pos = window_->position();
-    } else {
-      return -1;
-    }
-  }
-  return pos;
+  return window_->position();
 }
 
-int CWdbCursor::Find(const CWdbField& field, DBParam_t& key, WdbRecord* found) {
+template <typename Equal>
+int CWdbCursor::FindNumber(const CWdbField& field, DBParam_t& key,
+                           std::size_t width, Equal&& equal, WdbRecord* found) {
   const bool data = field.index() >= kFirstDataIndex;
-  const std::size_t width = WidthOf(field.kind_);
-  const int status = Scan(
+  return Scan(
       field,
       [&](const WdbRecord&) {
         if (data) key.type = field.type();
       },
+      [&](const WdbRecord&, const char* p, std::size_t) {
+        return equal(p) ? 1 : 0;
+      },
       [&](const WdbRecord&, std::int64_t pos) {
-        if (field.kind_ == ValueKind::kString) {
-          return MatchTextAt(*window_, pos, key);
-        }
         const char* p = window_->At(pos, width);
         if (p == nullptr) return -1;
-        return NumberMatches(field.kind_, p, key) ? 1 : 0;
+        return equal(p) ? 1 : 0;
       },
       found);
+}
+
+int CWdbCursor::Find(const CWdbField& field, DBParam_t& key, WdbRecord* found) {
+  int status = -1;
+  switch (field.kind_) {
+    case ValueKind::kInteger: {
+      const std::int32_t want = key.intValue;
+      status = FindNumber(
+          field, key, 4,
+          [want](const char* p) { return DecodeInt32(p) == want; }, found);
+      break;
+    }
+    case ValueKind::kByte: {
+      const std::int32_t want = key.intValue;
+      status = FindNumber(
+          field, key, 1,
+          [want](const char* p) {
+            return static_cast<signed char>(*p) == want;
+          },
+          found);
+      break;
+    }
+    case ValueKind::kFloat: {
+      const float want = key.floatValue;  // IEEE equality, as NumberMatches
+      status = FindNumber(
+          field, key, 4,
+          [want](const char* p) { return DecodeFloat(p) == want; }, found);
+      break;
+    }
+    case ValueKind::kString:
+      status = Scan(
+          field, [&](const WdbRecord&) { key.type = field.type(); },
+          [&](const WdbRecord&, const char* p, std::size_t n) {
+            return TextMatches(p, n, key) ? 1 : 0;
+          },
+          [&](const WdbRecord&, std::int64_t pos) {
+            return MatchTextAt(*window_, pos, key);
+          },
+          found);
+      break;
+  }
   if (status != 1) return -1;
-  if (!data) key.type = kTypeInteger;
+  if (field.index() < kFirstDataIndex) key.type = kTypeInteger;
   return 0;
 }
 

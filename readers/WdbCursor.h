@@ -3,12 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/FieldAttr.h>
 
+#include "readers/Coding.h"
 #include "readers/FieldValue.h"
 #include "readers/ReadWindow.h"
 
@@ -62,6 +64,7 @@ class CWdbField {
   std::int32_t index_;
   std::int32_t type_ = kTypeInteger;
   bool readable_ = true;
+  bool forward_ = true;  // the walk never moves back: it can run in place
   ValueKind kind_ = ValueKind::kInteger;
   std::vector<Step> steps_;
 };
@@ -110,28 +113,116 @@ class CWdbCursor {
   static constexpr std::int64_t kFrameSize = 8;
 
   // Reads the framing words of the record at start.
-  int ReadRecord(std::int32_t start, WdbRecord* record);
-  // The start of the record after this one; false when the scan ends.
-  static bool NextStart(const WdbRecord& record, std::int32_t* start);
+  int ReadRecord(std::int32_t start, WdbRecord* record) {
+    const char* p = window_->At(start, kFrameSize);
+    if (p == nullptr) return -1;
+    record->start = start;
+    record->id = DecodeInt32(p);
+    record->length = DecodeInt32(p + 4);
+    return 0;
+  }
+  // The start of the record after this one; false when the scan ends: a
+  // length of -8 or less would repeat the record or move back.
+  static bool NextStart(const WdbRecord& record, std::int32_t* start) {
+    if (record.length <= -kFrameSize) return false;
+    return ToPosition(record.start + kFrameSize + record.length, start);
+  }
   // Position of the field's first byte in the record; -1 when the walk
   // fails.
   std::int64_t Locate(const WdbRecord& record, const CWdbField& field);
+  // The position after the NUL of the text at pos; -1 when the data ends
+  // first. In place when the window holds the NUL.
+  std::int64_t PastText(std::int64_t pos) {
+    const char* held = nullptr;
+    const std::size_t n = window_->HeldAt(pos, &held);
+    const void* nul = n != 0 ? std::memchr(held, '\0', n) : nullptr;
+    if (nul == nullptr) return PastTextThroughWindow(pos);
+    return pos + (static_cast<const char*>(nul) - held) + 1;
+  }
+  std::int64_t PastTextThroughWindow(std::int64_t pos);
+  // Find for one kind of number: equal(p) tests the field's bytes.
+  template <typename Equal>
+  int FindNumber(const CWdbField& field, DBParam_t& key, std::size_t width,
+                 Equal&& equal, WdbRecord* found);
   // The one loop over the records: onField(record, pos) decides on the
   // field at pos, 1 stop, 0 go on, -1 fail. onFrame(record) runs first on
   // every record framed.
-  template <typename OnFrame, typename OnField>
-  int Scan(const CWdbField& field, OnFrame&& onFrame, OnField&& onField,
-           WdbRecord* last);
+  // onHeld(record, p, n) decides on the field's value held in place (as
+  // VisitField hands it over); onField(record, pos) on the one at pos,
+  // through the window.
+  template <typename OnFrame, typename OnHeld, typename OnField>
+  int Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
+           OnField&& onField, WdbRecord* last);
+  // The field's value in the held bytes of a record whose data starts at
+  // p: *n its width, or a text's length; null when the bytes up to end do
+  // not hold it whole.
+  static const char* WalkHeld(const char* p, const char* end,
+                              const CWdbField& field, std::size_t* n);
 
   CReadWindow* window_;
   std::string scratch_;  // a text the window does not hold whole
 };
 
-template <typename OnFrame, typename OnField>
-int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame,
+inline std::int64_t CWdbCursor::Locate(const WdbRecord& record,
+                                       const CWdbField& field) {
+  if (field.index_ < 2) return record.start + (field.index_ == 0 ? 0 : 4);
+  std::int64_t pos = record.start + kFrameSize;
+  for (const CWdbField::Step& step : field.steps_) {
+    pos += step.fixed;
+    if (pos < 0 || pos > CReadWindow::kMaxPosition) return -1;
+    if (step.text && (pos = PastText(pos)) < 0) return -1;
+  }
+  return pos;
+}
+
+inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
+                                        const CWdbField& field,
+                                        std::size_t* n) {
+  for (const CWdbField::Step& step : field.steps_) {
+    if (step.fixed > end - p) return nullptr;
+    p += step.fixed;
+    if (!step.text) continue;
+    const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+    if (nul == nullptr) return nullptr;
+    p = static_cast<const char*>(nul) + 1;
+  }
+  if (field.kind_ != ValueKind::kString) {
+    *n = WidthOf(field.kind_);
+    return *n <= static_cast<std::size_t>(end - p) ? p : nullptr;
+  }
+  const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+  if (nul == nullptr) return nullptr;
+  *n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+  return p;
+}
+
+template <typename OnFrame, typename OnHeld, typename OnField>
+int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
                      OnField&& onField, WdbRecord* last) {
+  const bool in_place = field.forward_;
   std::int32_t start = kFirstRecord;
   for (;;) {
+    // The records the window holds whole, in place: no call, no read.
+    const char* base = nullptr;
+    const auto held = static_cast<std::int64_t>(
+        in_place && field.readable_ ? window_->HeldAt(start, &base) : 0);
+    const std::int64_t first = start;
+    while (held - (start - first) >= kFrameSize) {
+      const char* p = base + (start - first);
+      std::size_t n = 4;
+      const char* value =
+          field.index_ < 2 ? p + 4 * field.index_
+                           : WalkHeld(p + kFrameSize, base + held, field, &n);
+      if (value == nullptr) break;
+      last->start = start;
+      last->id = DecodeInt32(p);
+      last->length = DecodeInt32(p + 4);
+      onFrame(*last);
+      const int verdict = onHeld(*last, value, n);
+      if (verdict != 0) return verdict;
+      if (!NextStart(*last, &start)) return -1;
+    }
+    // One record through the window.
     if (ReadRecord(start, last) != 0) return -1;
     onFrame(*last);
     if (!field.readable_) return -1;
@@ -151,6 +242,9 @@ int CWdbCursor::VisitField(const CWdbField& field, Visit&& visit,
   WdbRecord last;
   return Scan(
       field, [framed](const WdbRecord&) { ++*framed; },
+      [&](const WdbRecord& record, const char* p, std::size_t n) {
+        return visit(record, p, n) ? 1 : 0;
+      },
       [&](const WdbRecord& record, std::int64_t pos) {
         if (field.kind_ != ValueKind::kString) {
           const char* p = window_->At(pos, width);

@@ -3,8 +3,8 @@
 // them: through one query object. Every query gives the answer that the
 // bytes on disk mean at that moment, or -1, and none crashes or hangs.
 //
-// "What the bytes mean" comes from the small reference decoders below, which
-// read the fixtures' fields straight from the bytes, one step at a time.
+// "What the bytes mean" comes from the reference decoder of the test
+// support, which reads the fields straight from the bytes, one at a time.
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +23,7 @@
 #include "tests/support/DbcBuilder.h"
 #include "tests/support/DefinitionBuilder.h"
 #include "tests/support/MpqBuilder.h"
+#include "tests/support/ReferenceDecoder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WdbBuilder.h"
 
@@ -136,12 +137,6 @@ std::uint32_t BitsOf(float f) {
   return u;
 }
 
-float FloatOf(std::uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
-
 // What a query gave back. The type counts only on success: a failed query
 // may have written it. Floats are compared bit for bit.
 struct Answer {
@@ -221,220 +216,52 @@ Answer AskDbc(const CSelvaneObject& db, const std::wstring& archive,
 
 // --- Reference decoders ----------------------------------------------------
 
-// Little-endian reads from a byte string; a read that does not lie wholly
-// inside it fails.
-class Bytes {
- public:
-  explicit Bytes(const std::string& b) : b_(b) {}
-
-  bool U32(std::int64_t pos, std::uint32_t* v) const {
-    if (pos < 0 || pos + 4 > Size()) return false;
-    *v = At(pos) | At(pos + 1) << 8 | At(pos + 2) << 16 | At(pos + 3) << 24;
-    return true;
-  }
-  bool Int(std::int64_t pos, std::int32_t* v) const {
-    std::uint32_t u = 0;
-    if (!U32(pos, &u)) return false;
-    std::memcpy(v, &u, sizeof *v);
-    return true;
-  }
-  bool Byte(std::int64_t pos, std::int32_t* v) const {
-    if (pos < 0 || pos >= Size()) return false;
-    const std::uint32_t u = At(pos);
-    *v = u < 0x80 ? static_cast<std::int32_t>(u)
-                  : static_cast<std::int32_t>(u) - 256;
-    return true;
-  }
-  // The text at pos up to its NUL; *end is the position after the NUL.
-  bool Text(std::int64_t pos, std::string* out, std::int64_t* end) const {
-    if (pos < 0) return false;
-    for (std::int64_t p = pos; p < Size(); ++p) {
-      if (b_[static_cast<std::size_t>(p)] == '\0') {
-        *end = p + 1;
-        return true;
-      }
-      out->push_back(b_[static_cast<std::size_t>(p)]);
-    }
-    return false;
-  }
-
- private:
-  std::int64_t Size() const { return static_cast<std::int64_t>(b_.size()); }
-  std::uint32_t At(std::int64_t pos) const {
-    return static_cast<unsigned char>(b_[static_cast<std::size_t>(pos)]);
-  }
-  const std::string& b_;
-};
-
-// One field value as read from the bytes.
-struct Value {
-  std::int32_t i = 0;
-  std::string text;
-  std::uint32_t bits = 0;
-};
-
-// Reads a 4-byte integer, a float, a byte or (cstring) an inline text at
-// *pos and moves *pos past it.
-bool ReadInline(const Bytes& b, std::int32_t type, std::int64_t* pos,
-                Value* v) {
-  switch (type) {
-    case kTypeCString:
-      return b.Text(*pos, &v->text, pos);
-    case kTypeByte:
-      *pos += 1;
-      return b.Byte(*pos - 1, &v->i);
-    case kTypeFloat:
-      *pos += 4;
-      return b.U32(*pos - 4, &v->bits);
-    default:
-      *pos += 4;
-      return b.Int(*pos - 4, &v->i);
-  }
+FieldAttr_t Column(std::int32_t position, std::int32_t type,
+                   std::int32_t size) {
+  FieldAttr_t f;
+  f.position = position;
+  f.type = type;
+  f.size = size;
+  return f;
 }
 
-bool Matches(std::int32_t type, const Value& v, const DBParam_t& key) {
-  switch (type) {
-    case kTypeString:
-    case kTypeCString:
-      return v.text == key.strValue;
-    case kTypeFloat:
-      return FloatOf(v.bits) == key.floatValue;
-    default:
-      return v.i == key.intValue;
-  }
+// The fixtures' definitions as the loader stores them.
+FieldMap FieldsOf(std::initializer_list<FieldAttr_t> columns) {
+  FieldMap fields;
+  for (const FieldAttr_t& f : columns) fields[f.position] = f;
+  return fields;
+}
+const FieldMap& WdbItemsFields() {
+  static const FieldMap fields =
+      FieldsOf({Column(0, kTypeInteger, 4), Column(1, kTypeInteger, 4),
+                Column(2, kTypeCString, 0), Column(3, kTypeInteger, 4),
+                Column(4, kTypeFloat, 4), Column(5, kTypeByte, 1)});
+  return fields;
+}
+const FieldMap& DbcItemsFields() {
+  static const FieldMap fields =
+      FieldsOf({Column(0, kTypeInteger, 4), Column(1, kTypeString, 4),
+                Column(2, kTypeFloat, 4), Column(3, kTypeByte, 1),
+                Column(4, kTypeInteger, 4)});
+  return fields;
 }
 
-Answer Found(std::int32_t type, const Value& v) {
-  switch (type) {
-    case kTypeString:
-    case kTypeCString:
-      return TextAnswer(type, v.text);
-    case kTypeFloat:
-      return FloatAnswer(v.bits);
-    default:
-      return IntAnswer(type, v.i);
-  }
+// What ask means for these bytes, by the reference decoder.
+template <typename Decode>
+Answer Reference(Decode decode, const std::string& bytes,
+                 const FieldMap& fields, const Ask& ask) {
+  DBParam_t key = ask.key;
+  DBParam_t result;
+  result.fieldIndex = ask.resultIndex;
+  result.intValue = kUntouchedInt;
+  result.floatValue = kUntouchedFloat;
+  return Collect(decode(bytes, fields, key, result), result);
 }
-
-// The data fields of items.wdb, field index 2 onwards, with the bytes that a
-// field passed over takes (a cstring: through its NUL).
-struct WdbColumn {
-  std::int32_t type;
-  std::int32_t size;
-};
-const WdbColumn kWdbData[] = {
-    {kTypeCString, 0}, {kTypeInteger, 4}, {kTypeFloat, 4}, {kTypeByte, 1}};
-
-// From the start of a record's data, passes over the fields before index
-// (2 or more) and reads the one at index.
-bool WalkWdb(const Bytes& b, std::int32_t index, std::int64_t pos, Value* v,
-             std::int32_t* type) {
-  for (std::int32_t i = 2; i < index; ++i) {
-    const WdbColumn& c = kWdbData[i - 2];
-    if (c.type == kTypeCString) {
-      std::string skipped;
-      if (!b.Text(pos, &skipped, &pos)) return false;
-    } else {
-      pos += c.size;
-    }
-  }
-  *type = kWdbData[index - 2].type;
-  return ReadInline(b, *type, &pos, v);
-}
-
-// What ask means for items.wdb holding these bytes: records from byte 20
-// on, each an id, a data length L and L bytes of data fields, the next
-// record right after them.
 Answer WdbReference(const std::string& bytes, const Ask& ask) {
-  const Bytes b(bytes);
-  if (bytes.size() < 20) return Failed();  // no whole header: no open
-  std::int64_t start = 20;
-  for (;;) {
-    std::int32_t id = 0, length = 0;
-    if (!b.Int(start, &id) || !b.Int(start + 4, &length)) return Failed();
-    bool match = false;
-    if (ask.key.fieldIndex < 2) {
-      match = (ask.key.fieldIndex == 0 ? id : length) == ask.key.intValue;
-    } else {
-      Value v;
-      std::int32_t type = 0;
-      if (!WalkWdb(b, ask.key.fieldIndex, start + 8, &v, &type)) {
-        return Failed();
-      }
-      match = Matches(type, v, ask.key);
-    }
-    if (match) {
-      Value v;
-      std::int32_t type = kTypeInteger;
-      if (ask.resultIndex < 2) {
-        v.i = ask.resultIndex == 0 ? id : length;
-      } else if (!WalkWdb(b, ask.resultIndex, start + 8, &v, &type)) {
-        return Failed();
-      }
-      return Found(type, v);
-    }
-    // A length of -8 or less would not move on: the scan ends there.
-    if (length <= -8) return Failed();
-    start += 8 + length;
-  }
+  return Reference(reference::QueryWdb, bytes, WdbItemsFields(), ask);
 }
-
-// Items.dbc's fields by index: type and offset within a record.
-struct DbcColumn {
-  std::int32_t type;
-  std::int32_t offset;
-};
-const DbcColumn kDbcColumns[] = {{kTypeInteger, 0},
-                                 {kTypeString, 4},
-                                 {kTypeFloat, 8},
-                                 {kTypeByte, 12},
-                                 {kTypeInteger, 13}};
-
-// A string field holds an offset into the string block, which the text
-// starts at; a negative offset would point back into the records.
-bool ReadDbc(const Bytes& b, std::int32_t type, std::int64_t pos,
-             std::int64_t block, Value* v) {
-  if (type != kTypeString) return ReadInline(b, type, &pos, v);
-  std::int32_t offset = 0;
-  std::int64_t end = 0;
-  return b.Int(pos, &offset) && offset >= 0 &&
-         b.Text(block + offset, &v->text, &end);
-}
-
-// What ask means for Items.dbc holding these bytes: the header's record
-// count, field count and record size; records from byte 20 on; the string
-// block right after the records.
-Answer DbcReference(const std::string& bytes, const Ask& ask) {
-  const Bytes b(bytes);
-  std::int32_t count = 0, fields = 0, size = 0, blockSize = 0;
-  if (!b.Int(4, &count) || !b.Int(8, &fields) || !b.Int(12, &size) ||
-      !b.Int(16, &blockSize)) {
-    return Failed();  // no whole header: no open
-  }
-  // Only an index that names a column of the table is asked.
-  const auto column = [fields](std::int32_t i) { return i >= 0 && i < fields; };
-  if (!column(ask.key.fieldIndex) || !column(ask.resultIndex)) return Failed();
-  const DbcColumn& keyColumn = kDbcColumns[ask.key.fieldIndex];
-  const DbcColumn& resultColumn = kDbcColumns[ask.resultIndex];
-  const std::int64_t block = 20 + static_cast<std::int64_t>(count) * size;
-  // With a record size of 0 every record is the same bytes: one decides.
-  const std::int64_t records = size == 0 && count > 1 ? 1 : count;
-  for (std::int64_t j = 0; j < records; ++j) {
-    const std::int64_t start = 20 + j * size;
-    Value v;
-    if (!ReadDbc(b, keyColumn.type, start + keyColumn.offset, block, &v)) {
-      return Failed();
-    }
-    if (Matches(keyColumn.type, v, ask.key)) {
-      Value r;
-      if (!ReadDbc(b, resultColumn.type, start + resultColumn.offset, block,
-                   &r)) {
-        return Failed();
-      }
-      return Found(resultColumn.type, r);
-    }
-  }
-  return Failed();
+Answer DbcReference(const std::string& table, const Ask& ask) {
+  return Reference(reference::QueryDbc, table, DbcItemsFields(), ask);
 }
 
 // --- Shared fixture --------------------------------------------------------

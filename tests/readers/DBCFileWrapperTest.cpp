@@ -444,16 +444,15 @@ TEST_P(DbcReaderTest, LastRecordsOfALargeTableAcrossManyWindows) {
   ExpectUntouched(result);
 }
 
-// Refills of the record window start small and double, and the string
-// block is read in large batches and, for long keys, through a window of
-// its own; every edge between what one fill holds and the next lies on a
+// Refills of the record window and of the string window start small and
+// double; every edge between what one fill holds and the next lies on a
 // multiple of 4096. Each table has another record size, which moves every
 // key across those edges, and the names vary in length (some longer than
 // the short compare), which does the same for the strings. Each record
 // whose key or name lies on or near an edge is asked for by both, and must
 // answer with its own name and key.
 TEST_P(DbcReaderTest, KeysAndNamesAreFoundAcrossEveryRefill) {
-  constexpr int kRecords = 9000;  // names take ~320 KB: more than a batch
+  constexpr int kRecords = 9000;  // names take ~320 KB: more than a window
   constexpr std::int64_t kEdge = 4096;
   const auto near_edge = [](std::int64_t begin, std::int64_t end) {
     return (begin - 4) / kEdge != (end + 4) / kEdge;
@@ -773,8 +772,8 @@ TEST_P(DbcReaderTest, EveryTruncationFailsOrAnswersRight) {
 }
 
 TEST_P(DbcReaderTest, TruncatedLargeTablesFailOrAnswerRight) {
-  // Records and strings each span several of the reader's batches; cuts
-  // fall inside and between them.
+  // Records and strings each span several fills of the reader's windows;
+  // cuts fall inside and between them.
   constexpr int kRecords = 30000;
   DbcBuilder t;
   std::vector<std::size_t> string_end(kRecords);
