@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "fuzz/Fixtures.h"
 #include "fuzz/QueryOracle.h"
 #include "fuzz/QueryPrefix.h"
 #include "fuzz/ScratchDir.h"
+#include "fuzz/TableOracle.h"
 #include "tests/support/MpqBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -64,5 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     CheckedQueryDBC(s.db, s.wideArchive, kDbcTablePath, prefix.Key(i),
                     prefix.Result(i), &known);
   }
+  // The same questions of the file opened once as a table.
+  std::vector<TableQuestion> questions(QueryPrefix::kQueries);
+  for (int i = 0; i < QueryPrefix::kQueries; ++i) {
+    questions[static_cast<std::size_t>(i)] = {prefix.Key(i), prefix.Result(i)};
+  }
+  CheckTableDBC(s.db, s.wideArchive, kDbcTablePath, questions);
   return 0;
 }

@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz/Fixtures.h"
 #include "fuzz/QueryOracle.h"
 #include "fuzz/QueryPrefix.h"
 #include "fuzz/ScratchDir.h"
+#include "fuzz/TableOracle.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -52,5 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (int i = 0; i < QueryPrefix::kQueries; ++i) {
     CheckedQueryWDB(s.db, s.path, prefix.Key(i), prefix.Result(i), &known);
   }
+  // The same questions of the file opened once as a table.
+  std::vector<TableQuestion> questions(QueryPrefix::kQueries);
+  for (int i = 0; i < QueryPrefix::kQueries; ++i) {
+    questions[static_cast<std::size_t>(i)] = {prefix.Key(i), prefix.Result(i)};
+  }
+  CheckTableWDB(s.db, s.path, questions);
   return 0;
 }

@@ -1,7 +1,8 @@
 # Lists every dynamic symbol that the shared library defines and fails unless
 # each one belongs to CSelvaneObject (its members, vtable and type
-# information) and every member a host calls is among them. Standard library
-# instances, linker symbols and anything else of ours fail the check.
+# information) or CSelvaneTable (its members), and every member a host calls
+# is among them. Standard library instances, linker symbols and anything
+# else of ours fail the check.
 # Expects: LIBRARY, NM.
 execute_process(COMMAND ${NM} -D -C --defined-only "${LIBRARY}"
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
@@ -17,7 +18,7 @@ foreach(line ${lines})
     continue()
   endif()
   set(name "${CMAKE_MATCH_1}")
-  if(name MATCHES "^CSelvaneObject::[~A-Za-z]"
+  if(name MATCHES "^CSelvane(Object|Table)::[~A-Za-z]"
      OR name MATCHES "^(vtable|typeinfo|typeinfo name) for CSelvaneObject$")
     list(APPEND names "${name}")
   else()
@@ -30,14 +31,23 @@ string(REPLACE ";" "\n" names_text "${names}")
 message(STATUS "exported:\n${names_text}")
 if(strays)
   string(REPLACE ";" "\n" strays_text "${strays}")
-  message(FATAL_ERROR "exported beyond CSelvaneObject:\n${strays_text}")
+  message(FATAL_ERROR "exported beyond CSelvaneObject and CSelvaneTable:\n${strays_text}")
 endif()
 foreach(member "CSelvaneObject::CSelvaneObject()"
                "CSelvaneObject::CSelvaneObject(CSelvaneObject const&)"
                "CSelvaneObject::operator=(CSelvaneObject const&)"
                "CSelvaneObject::~CSelvaneObject()"
                "CSelvaneObject::InitConfig(" "CSelvaneObject::QueryDBC("
-               "CSelvaneObject::QueryWDB(" "typeinfo for CSelvaneObject")
+               "CSelvaneObject::QueryWDB(" "typeinfo for CSelvaneObject"
+               "CSelvaneTable::CSelvaneTable()"
+               "CSelvaneTable::CSelvaneTable(CSelvaneTable&&)"
+               "CSelvaneTable::operator=(CSelvaneTable&&)"
+               "CSelvaneTable::~CSelvaneTable()" "CSelvaneTable::OpenWDB("
+               "CSelvaneTable::OpenDBC(" "CSelvaneTable::Close()"
+               "CSelvaneTable::IsOpen() const" "CSelvaneTable::Query("
+               "CSelvaneTable::FindAll(" "CSelvaneTable::RecordCount() const"
+               "CSelvaneTable::FieldCount() const" "CSelvaneTable::Read("
+               "CSelvaneTable::FieldIndex(" "CSelvaneTable::FieldName")
   string(FIND "${names_text}" "${member}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "not exported: ${member}")

@@ -1,10 +1,11 @@
 #ifndef SELVANE_SELVANELIBRARY_H_
 #define SELVANE_SELVANELIBRARY_H_
 
-// What a host includes: the query object, the query parameter record and
-// the names of its type codes.
+// What a host includes: the query object, the table snapshot, the query
+// parameter record and the names of its type codes.
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/FieldType.h>
 #include <SelvaneLibrary/SelvaneObject.h>
+#include <SelvaneLibrary/SelvaneTable.h>
 
 #endif  // SELVANE_SELVANELIBRARY_H_
