@@ -100,6 +100,21 @@ stage_threads() {
   return "$status"
 }
 
+# The Python module's pytest suite, on the release build (its module and
+# command line); a module that was not built fails the stage.
+stage_python() {
+  local dir="$ROOT/build-release" status=0
+  cmake --build "$dir" -j "$JOBS" --target pytest 2>&1 |
+    tee "$dir/pytest.log" || status=1
+  local passed failed
+  passed=$(grep -oE '[0-9]+ passed' "$dir/pytest.log" | tail -n 1 | cut -d' ' -f1)
+  failed=$(grep -oE '[0-9]+ (failed|error)' "$dir/pytest.log" |
+    awk '{n += $1} END {print n + 0}')
+  PASSED_TESTS=$((PASSED_TESTS + ${passed:-0}))
+  FAILED_TESTS=$((FAILED_TESTS + failed))
+  [[ $status -eq 0 && ${passed:-0} -gt 0 ]]
+}
+
 # The _WIN32 branches compiled with the mingw-w64 cross compiler, when
 # present (skipped otherwise).
 stage_windows() {
@@ -153,6 +168,7 @@ main() {
   run_stage "release build (RelWithDebInfo)" stage_release
   run_stage "sanitizer build (ASan+UBSan)" stage_sanitizers
   run_stage "thread sanitizer (concurrency tests)" stage_threads
+  run_stage "Python module (pytest)" stage_python
   run_stage "Windows compile check (mingw-w64)" stage_windows
   run_stage "fuzz targets (libFuzzer, 20 s each)" stage_fuzz
   print_summary
