@@ -5,6 +5,7 @@
 
 #include <SelvaneLibrary/SelvaneLibrary.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -67,6 +68,10 @@ std::string Shown(const py::handle& text) {
 
 std::string ShowPath(const py::handle& path) {
   return Shown(py::module_::import("os").attr("fsdecode")(path));
+}
+
+bool IsText(const py::handle& value) {
+  return py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value);
 }
 
 // Text as bytes: str through UTF-8 (escaped surrogates back to their
@@ -231,13 +236,13 @@ class Table {
       case Kind::kText:
         fits = ToBytes(value, key.strValue);
         break;
-      case Kind::kFloat:
-        fits = !isBool && (py::isinstance<py::float_>(value) ||
-                           py::isinstance<py::int_>(value));
-        if (fits) key.floatValue = value.cast<float>();
+      case Kind::kFloat:  // float, int, or a number type that converts
+        fits = !isBool && !IsText(value) &&
+               (PyIndex_Check(value.ptr()) || py::hasattr(value, "__float__"));
+        if (fits) key.floatValue = ToFloat(value);
         break;
-      case Kind::kInt:
-        fits = !isBool && py::isinstance<py::int_>(value);
+      case Kind::kInt:  // int, or an integer type (numpy's among them)
+        fits = !isBool && PyIndex_Check(value.ptr());
         if (fits) key.intValue = ToInt32(value, key.fieldIndex);
         break;
     }
@@ -249,9 +254,24 @@ class Table {
     return key;
   }
 
+  // The key as a 4-byte float. A finite value beyond its range equals no
+  // stored float, so it becomes a NaN, which matches nothing.
+  static float ToFloat(const py::handle& value) {
+    const py::object number =
+        py::reinterpret_steal<py::object>(PyNumber_Float(value.ptr()));
+    if (!number) throw py::error_already_set();
+    const double v = PyFloat_AS_DOUBLE(number.ptr());
+    if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max())
+      return std::numeric_limits<float>::quiet_NaN();
+    return static_cast<float>(v);
+  }
+
   std::int32_t ToInt32(const py::handle& value, std::int32_t field) const {
+    const py::object index =
+        py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) throw py::error_already_set();
     int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
     if (overflow != 0 || v < std::numeric_limits<std::int32_t>::min() ||
         v > std::numeric_limits<std::int32_t>::max())

@@ -2,7 +2,8 @@
 //   OUT/defs.xml     definitions of every table below
 //   OUT/items.wdb    RECORDS records (default 300)
 //   OUT/damaged.wdb  like items.wdb, with a record whose length word is too
-//                    short and the last record cut short
+//                    short half-way
+//   OUT/cut.wdb      like items.wdb, with the last record cut short
 //   OUT/base.mpq     "Tables\Spells.dbc" (zlib) and "Tables\Auras.dbc"
 //   OUT/patch.mpq    "Tables\Spells.dbc" again, other records
 // Values repeat on purpose, so that lookups find several records. Text holds
@@ -69,7 +70,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string Definitions() {
   DefinitionBuilder defs("WDBFile");
-  for (const char* wdb : {"items.wdb", "damaged.wdb"}) {
+  for (const char* wdb : {"items.wdb", "damaged.wdb", "cut.wdb"}) {
     defs.Table(wdb)
         .Field("Id", {{"position", "0"}, {"type", "integer"}, {"size", "4"}})
         .Field("Length",
@@ -116,8 +117,13 @@ std::string Damaged(Random& random, std::int32_t records) {
     // The next record starts inside this one's data.
     if (i == records / 2) wdb.Length(4);
   }
-  std::string bytes = wdb.bytes();
-  bytes.resize(bytes.size() - 3);
+  return wdb.bytes();
+}
+
+// The last record's fields run past the end of the file.
+std::string Cut(Random& random, std::int32_t records) {
+  std::string bytes = Items(random, records);
+  bytes.resize(bytes.size() - 9);
   return bytes;
 }
 
@@ -137,6 +143,7 @@ int Run(const std::string& out, std::uint32_t seed, std::int32_t records) {
   WriteFile(out + "/defs.xml", Definitions());
   WriteFile(out + "/items.wdb", Items(random, records));
   WriteFile(out + "/damaged.wdb", Damaged(random, records));
+  WriteFile(out + "/cut.wdb", Cut(random, records));
   MpqBuilder()
       .Add("Tables\\Spells.dbc", Spells(random, records),
            MpqBuilder::Storage::kZlib)
