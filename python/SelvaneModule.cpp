@@ -121,8 +121,12 @@ class Table {
 
   py::dict Record(std::int32_t record) const {
     py::dict out;
-    for (std::size_t i = 0; i < names_.size(); ++i)
-      out[names_[i]] = ReadField(record, static_cast<std::int32_t>(i));
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      const py::object value =
+          ReadField(record, static_cast<std::int32_t>(i));
+      if (PyDict_SetItem(out.ptr(), names_[i].ptr(), value.ptr()) != 0)
+        throw py::error_already_set();
+    }
     return out;
   }
 
