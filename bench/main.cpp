@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::int32_t> sizes =
       smoke ? std::vector<std::int32_t>{1000}
-            : std::vector<std::int32_t>{1000, 100000, 1000000};
+            : std::vector<std::int32_t>{1000, 10000, 100000, 1000000};
   std::fprintf(stderr, "bench: writing data files...\n");
   for (const auto n : sizes) AddWdbCases(fx, n);
   for (const auto n : sizes) {

@@ -15,6 +15,7 @@ install(TARGETS SelvaneLibrary
 install(FILES
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/SelvaneLibrary.h
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/SelvaneObject.h
+  ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/SelvaneTable.h
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/DBParam.h
   ${PROJECT_SOURCE_DIR}/query/include/SelvaneLibrary/Export.h
   ${PROJECT_SOURCE_DIR}/fields/include/SelvaneLibrary/FieldManager.h

@@ -37,22 +37,7 @@ class CFileWrapper {
   int SetDefinition(const FieldMap* definitions);
 
  protected:
-  // How a field's bytes turn into a value; which type codes map to which
-  // kind is each reader's own.
-  enum class ValueKind { kInteger, kByte, kFloat, kString };
-
   const FieldMap* definitions() const { return definitions_; }
-
-  // Reads one value of the kind at the current position and compares it
-  // with the key: integers and bytes (widened with their sign) against
-  // intValue, floats by IEEE equality against floatValue, strings byte for
-  // byte against strValue. The key is not written. Nothing throws.
-  int ReadAndMatch(ValueKind kind, const DBParam_t& key, bool* matched);
-
-  // Reads one value of the kind into its member of result (a string is
-  // appended to strValue). On failure every value member is as it was.
-  // Nothing throws.
-  int ReadAndStore(ValueKind kind, DBParam_t& result);
 
  private:
   std::int32_t kind_;

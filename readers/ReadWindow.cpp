@@ -18,12 +18,36 @@ CReadWindow::CReadWindow(std::size_t capacity)
 
 void CReadWindow::Reset(CByteSource* source) {
   source_ = source;
+  data_ = buffer_.get();
   start_ = 0;
   limit_ = 0;
   pos_ = 0;
   end_ = -1;
   fill_ = static_cast<std::size_t>(kAlignment);
   failed_ = source == nullptr;
+}
+
+void CReadWindow::ResetMemory(const char* data, std::size_t size) {
+  Reset(nullptr);
+  const auto n = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(size, static_cast<std::uint64_t>(kMaxPosition)));
+  data_ = data;
+  limit_ = n;
+  end_ = n;
+  failed_ = data == nullptr && size != 0;
+}
+
+const char* CReadWindow::AtSlow(std::int64_t pos, std::size_t n) {
+  if (Seek(pos) != 0) return nullptr;
+  if (n > capacity_ - static_cast<std::size_t>(pos % kAlignment)) {
+    Fail();
+    return nullptr;
+  }
+  if (!Reachable(n) || Refill(n) != 0) {
+    Fail();
+    return nullptr;
+  }
+  return Cursor();
 }
 
 int CReadWindow::Fail() {
@@ -54,6 +78,7 @@ int CReadWindow::ReadSlow(char* dst, std::size_t n) {
 // Larger than the window: straight from the source into the caller's
 // buffer, leaving the window as it is.
 int CReadWindow::ReadDirect(char* dst, std::size_t n) {
+  if (source_ == nullptr) return Fail();
   const auto ask = static_cast<std::uint32_t>(n);  // Reachable: n <= 2^31
   const std::uint32_t got =
       source_->ReadAt(static_cast<std::uint32_t>(pos_), dst, ask);
@@ -66,28 +91,31 @@ int CReadWindow::ReadDirect(char* dst, std::size_t n) {
 }
 
 int CReadWindow::Refill(std::size_t n) {
-  if (buffer_.size() < capacity_) {
-    try {
-      buffer_.resize(capacity_);
-    } catch (const std::bad_alloc&) {
-      return Fail();
-    }
-  }
+  // Memory is served whole: what it does not hold does not exist.
+  if (source_ == nullptr) return Fail();
   const std::int64_t base = pos_ - pos_ % kAlignment;
   // Refills start small and double up to the capacity: a lookup that ends
   // near the start of a file reads (and unpacks) little, a scan soon reads
   // in large pieces.
-  const std::size_t want =
-      std::max(fill_, static_cast<std::size_t>(pos_ - base) + n);
+  const std::size_t want = std::min(
+      std::max(fill_, static_cast<std::size_t>(pos_ - base) + n), capacity_);
   fill_ = std::min(fill_ * 2, capacity_);
+  if (buffer_size_ < want) {
+    // Grown with the refills, and left as the allocator gives it: a small
+    // table never pays for touching the whole capacity.
+    buffer_.reset(new (std::nothrow) char[want]);
+    buffer_size_ = buffer_ ? want : 0;
+    data_ = buffer_.get();
+    start_ = limit_ = 0;
+    if (!buffer_) return Fail();
+  }
   // Never ask for bytes beyond 2^31-1 nor past a known end.
   std::int64_t limit = std::min<std::int64_t>(
-      base + static_cast<std::int64_t>(std::min(want, capacity_)),
-      kMaxPosition + 1);
+      base + static_cast<std::int64_t>(want), kMaxPosition + 1);
   if (end_ >= 0) limit = std::min(limit, end_);
   const auto ask = static_cast<std::uint32_t>(limit - base);
   const std::uint32_t got = std::min(
-      source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.data(), ask),
+      source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.get(), ask),
       ask);
   start_ = base;
   limit_ = base + got;

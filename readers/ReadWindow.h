@@ -4,13 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "readers/ByteSource.h"
 
-// A bounded window of bytes over a CByteSource, with a cursor and a sticky
-// error state. Both readers serve their primitive reads and seeks from it,
-// so a scan that seeks to every record costs a memcpy, not a system call.
+// A bounded window of bytes over a CByteSource, or over bytes already in
+// memory, with a cursor and a sticky error state. Both readers serve their
+// scans and primitive reads from it, so a scan that visits every record costs
+// a bounds check, not a system call.
 //
 // Contract:
 // - A seek to a position in 0 .. 2^31-1 always succeeds, also past the end
@@ -19,7 +20,9 @@
 //   position 2^31-1 is ever read.
 // - Once a read or seek has failed, every later one fails too, until Reset.
 // - Memory is bounded by the capacity, whatever the size of the data: a read
-//   larger than the window goes straight to the source.
+//   larger than the window goes straight to the source. Refills start at
+//   4 KiB and double up to the capacity; the buffer grows with them and is
+//   never zero-filled.
 // - Nothing throws.
 class CReadWindow {
  public:
@@ -34,6 +37,10 @@ class CReadWindow {
   // Serves from this source, cursor at 0, no error. Null detaches: the
   // window is then failed, and every read and seek fails.
   void Reset(CByteSource* source);
+  // Serves these bytes in place (not copied, not owned; they must outlive
+  // the window's use), as a source of exactly that many bytes. Anything past
+  // 2^31-1 is not served.
+  void ResetMemory(const char* data, std::size_t size);
 
   bool ok() const { return !failed_; }
   std::int64_t position() const { return pos_; }
@@ -64,6 +71,27 @@ class CReadWindow {
     return ReadSlow(dst, n);
   }
   int ReadByte(char* dst) { return Read(dst, 1); }
+
+  // The n bytes at pos (n at most the capacity), held in place: the window
+  // refills around pos when it does not hold them. Null when they cannot be
+  // read, and the window is then failed. The cursor does not move. The
+  // pointer is valid until the next call that may refill.
+  const char* At(std::int64_t pos, std::size_t n) {
+    if (!failed_ && pos >= start_ &&
+        pos + static_cast<std::int64_t>(n) <= limit_) {
+      return data_ + (pos - start_);
+    }
+    return AtSlow(pos, n);
+  }
+
+  // Loads the window so that it holds bytes from pos on (as many as one
+  // refill gives), for a caller that then looks with Peek. Fails as a read
+  // of one byte at pos would.
+  int Load(std::int64_t position) {
+    if (Seek(position) != 0) return -1;
+    if (Available() != 0) return 0;
+    return Fill();
+  }
 
   // The bytes the window already holds from the cursor on, for a caller
   // that parses them in place; reads nothing and moves nothing. 0 when
@@ -110,8 +138,9 @@ class CReadWindow {
     return static_cast<std::size_t>(limit_ - pos_);
   }
   const char* Cursor() const {
-    return buffer_.data() + static_cast<std::size_t>(pos_ - start_);
+    return data_ + static_cast<std::size_t>(pos_ - start_);
   }
+  const char* AtSlow(std::int64_t pos, std::size_t n);
   bool Reachable(std::size_t n) const;
   int ReadSlow(char* dst, std::size_t n);
   int ReadDirect(char* dst, std::size_t n);
@@ -121,13 +150,15 @@ class CReadWindow {
 
   CByteSource* source_ = nullptr;
   std::size_t capacity_;
-  std::vector<char> buffer_;
-  std::int64_t start_ = 0;   // position of buffer_[0]
-  std::int64_t limit_ = 0;   // position just after the last valid byte
-  std::int64_t pos_ = 0;     // cursor, 0 .. 2^31
-  std::int64_t end_ = -1;    // end of the data once a short read showed it
-  std::size_t fill_ = 4096;  // size of the next refill; doubles per refill
-  bool failed_ = true;       // until Reset attaches a source
+  std::unique_ptr<char[]> buffer_;  // refills land here
+  std::size_t buffer_size_ = 0;
+  const char* data_ = nullptr;  // buffer_, or the caller's memory
+  std::int64_t start_ = 0;      // position of buffer_[0]
+  std::int64_t limit_ = 0;      // position just after the last valid byte
+  std::int64_t pos_ = 0;        // cursor, 0 .. 2^31
+  std::int64_t end_ = -1;       // end of the data once a short read showed it
+  std::size_t fill_ = 4096;     // size of the next refill; doubles per refill
+  bool failed_ = true;          // until Reset attaches a source
 };
 
 #endif  // SELVANE_READERS_READWINDOW_H_

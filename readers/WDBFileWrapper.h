@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/FieldAttr.h>
@@ -13,31 +12,18 @@
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
 #include "readers/StreamSource.h"
-
-// The 20-byte header of a WDB cache file, in file order. Kept as read;
-// nothing compares it with anything.
-struct WDBHeader_t {
-  char firstTag[4] = {};
-  std::int32_t firstNumber = 0;
-  char secondTag[4] = {};
-  std::int32_t secondNumber = 0;
-  std::int32_t thirdNumber = 0;
-};
+#include "readers/WdbCursor.h"
 
 // Reader for WDB cache files on disk: a 20-byte header, then records framed
 // by an entry id and a data length, whose fields the definitions describe
 // one after another ("cstring" fields inline, so no record has a fixed
-// layout). Field index 0 is the entry id, 1 the data length, 2 and up the
-// definition's third entry onwards.
-//
-// The primitives are served from a bounded read window over the stream, so
-// the scan's seek to every record start moves a cursor instead of dropping
-// the stream's buffer.
+// layout). The scan and the field walk are the cursor's (WdbCursor.h); this
+// class opens the file and serves the primitives from the same window, whose
+// failure is sticky: once a read or seek has failed, every later one fails.
 class CWDBFileWrapper final : public CFileWrapper {
  public:
-  // Bytes the reader holds of the file at a time: fixed, whatever the
-  // file's size. Larger than the window's default, as a scan of the whole
-  // file measured about a quarter faster so.
+  // Bytes the reader holds of the file at a time at most, whatever the
+  // file's size.
   static constexpr std::size_t kWindowCapacity = 256 * 1024;
 
   CWDBFileWrapper();
@@ -72,25 +58,15 @@ class CWDBFileWrapper final : public CFileWrapper {
   const WDBHeader_t& header() const { return header_; }
 
  private:
-  // The definitions in ascending order of position, as far as a query needs.
-  using FieldList = std::vector<const FieldAttr_t*>;
-
-  static bool KindOf(std::int32_t type, ValueKind* kind);
-
   void OpenStream(const std::string& narrowPath);
   int Scan(DBParam_t& key, DBParam_t& result);
-  // 1 when the record at the cursor's framing words matches, 0 when not,
-  // -1 when the query has to end.
-  int TestKey(DBParam_t& key, std::int32_t id, std::int32_t length,
-              const FieldList& fields);
-  int ReadResult(DBParam_t& result, std::int32_t recordStart, std::int32_t id,
-                 std::int32_t length, const FieldList& fields);
 
   std::wstring path_;
   std::ifstream stream_;
   WDBHeader_t header_;
   CStreamSource source_;
   CReadWindow window_;
+  CWdbCursor cursor_;
 };
 
 #endif  // SELVANE_READERS_WDBFILEWRAPPER_H_

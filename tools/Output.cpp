@@ -125,21 +125,35 @@ std::string FormatPlain(const DBParam_t& result, bool dbc) {
   return std::to_string(result.intValue);
 }
 
-std::string FormatJson(const DBParam_t& result, bool dbc) {
-  std::string value;
+std::string JsonValue(const DBParam_t& result, bool dbc) {
   switch (ShapeOf(result, dbc)) {
     case Shape::kFloat:
-      value = std::isfinite(result.floatValue)
-                  ? FormatFloat(result.floatValue)
-                  : JsonString(FormatFloat(result.floatValue));
-      break;
+      return std::isfinite(result.floatValue)
+                 ? FormatFloat(result.floatValue)
+                 : JsonString(FormatFloat(result.floatValue));
     case Shape::kText:
-      value = JsonString(result.strValue);
-      break;
+      return JsonString(result.strValue);
     case Shape::kInteger:
-      value = std::to_string(result.intValue);
       break;
   }
-  return std::string("{\"type\":\"") + TypeName(result.type) +
-         "\",\"value\":" + value + "}";
+  return std::to_string(result.intValue);
+}
+
+std::string JsonMembers(const DBParam_t& result, bool dbc) {
+  return std::string("\"type\":\"") + TypeName(result.type) +
+         "\",\"value\":" + JsonValue(result, dbc);
+}
+
+std::string FormatJson(const DBParam_t& result, bool dbc) {
+  return "{" + JsonMembers(result, dbc) + "}";
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }

@@ -58,17 +58,22 @@ TEST(CommandLineTest, ParsesBothCommands) {
   EXPECT_EQ(r.kind, LookupRequest::Kind::kWdb);
   EXPECT_EQ(r.definitions, (std::vector<std::string>{"a.xml", "b.xml"}));
   EXPECT_EQ(r.file, "x.wdb");
-  EXPECT_EQ(r.keyIndex, 2);
+  EXPECT_EQ(r.keyField, "2");
   EXPECT_EQ(r.keyValue, "Axe=Big");  // only the first '=' splits
-  EXPECT_EQ(r.resultIndex, 3);
+  EXPECT_EQ(r.resultField, "3");
+  EXPECT_EQ(r.mode, LookupRequest::Mode::kLookup);
   EXPECT_TRUE(r.json);
 
   LookupRequest d;
-  ASSERT_TRUE(Parse({"dbc", "--defs", "a.xml", "--archive", "d.mpq", "--table",
-                     "Tables\\Items.dbc", "--key", "0=", "--result", "1"},
+  ASSERT_TRUE(Parse({"dbc", "--defs", "a.xml", "--archive", "p.mpq",
+                     "--archive", "d.mpq", "--table", "Tables\\Items.dbc",
+                     "--key", "Name=", "--result", "Id", "--all"},
                     &d));
   EXPECT_EQ(d.kind, LookupRequest::Kind::kDbc);
-  EXPECT_EQ(d.file, "d.mpq");
+  EXPECT_EQ(d.archives, (std::vector<std::string>{"p.mpq", "d.mpq"}));
+  EXPECT_EQ(d.keyField, "Name");
+  EXPECT_EQ(d.resultField, "Id");
+  EXPECT_TRUE(d.all);
   EXPECT_EQ(d.table, "Tables\\Items.dbc");
   EXPECT_EQ(d.keyValue, "");
   EXPECT_FALSE(d.json);
@@ -83,9 +88,17 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
       {"wdb", "--defs", "d", "--file", "x", "--result", "1"},   // no --key
       {"wdb", "--defs", "d", "--file", "x", "--key", "0=1"},    // no --result
       {"wdb", "--defs", "d", "--file", "x", "--key", "01", "--result", "1"},
-      {"wdb", "--defs", "d", "--file", "x", "--key", "-1=1", "--result", "1"},
-      {"wdb", "--defs", "d", "--file", "x", "--key", "a=1", "--result", "1"},
-      {"wdb", "--defs", "d", "--file", "x", "--key", "0=1", "--result", "x"},
+      {"wdb", "--defs", "d", "--file", "x", "--key", "=1", "--result", "1"},
+      {"wdb", "--defs", "d", "--file", "x", "--key", "0", "--keys-from", "k"},
+      {"wdb", "--defs", "d", "--file", "x", "--key", "0=1", "--keys-from", "k",
+       "--result", "1"},
+      {"wdb", "--defs", "d", "--file", "x", "--key", "0", "--keys-from", "k",
+       "--result", "1", "--all"},
+      {"wdb", "--defs", "d", "--file", "x", "--dump", "--key", "0=1"},
+      {"wdb", "--defs", "d", "--file", "x", "--dump", "--format", "xml"},
+      {"wdb", "--defs", "d", "--file", "x", "--dump", "--keys-from", "k"},
+      {"wdb", "--defs", "d", "--file", "x", "--key", "0=1", "--result", "1",
+       "--fields", "a,b"},
       {"wdb", "--defs", "d", "--file", "x", "--key", "0=1", "--result"},
       {"wdb", "--defs", "d", "--archive", "x", "--key", "0=1", "--result", "1"},
       {"dbc", "--defs", "d", "--archive", "x", "--key", "0=1", "--result", "1"},
@@ -103,6 +116,69 @@ TEST(CommandLineTest, RefusesBadCommandLines) {
     EXPECT_FALSE(Parse(args, &r, &error));
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(CommandLineTest, ParsesKeyListsAndDumps) {
+  LookupRequest k;
+  ASSERT_TRUE(Parse({"wdb", "--defs", "d", "--file", "x", "--key", "Id",
+                     "--keys-from", "-", "--result", "Name"},
+                    &k));
+  EXPECT_EQ(k.mode, LookupRequest::Mode::kKeysFrom);
+  EXPECT_EQ(k.keysFrom, "-");
+  EXPECT_EQ(k.keyField, "Id");
+
+  LookupRequest d;
+  ASSERT_TRUE(Parse({"wdb", "--defs", "d", "--file", "x", "--dump", "--format",
+                     "jsonl", "--fields", "Id,3,Name"},
+                    &d));
+  EXPECT_EQ(d.mode, LookupRequest::Mode::kDump);
+  EXPECT_EQ(d.format, LookupRequest::Format::kJsonl);
+  EXPECT_EQ(d.fields, (std::vector<std::string>{"Id", "3", "Name"}));
+}
+
+struct TypedCase {
+  const char* text;
+  KeyKind kind;
+  bool ok;
+  std::int32_t intValue;
+  float floatValue;
+};
+
+TEST(KeyValueTest, ReadsTheKeyFieldsType) {
+  const TypedCase cases[] = {
+      {"42", KeyKind::kInteger, true, 42, 0.0f},
+      {"0xFFFFFFFF", KeyKind::kInteger, true, -1, 0.0f},
+      {"abc", KeyKind::kInteger, false, 0, 0.0f},
+      {"1.5", KeyKind::kInteger, false, 0, 0.0f},
+      {"", KeyKind::kInteger, false, 0, 0.0f},
+      {"-128", KeyKind::kByte, true, -128, 0.0f},
+      {"0xC8", KeyKind::kByte, true, -56, 0.0f},
+      {"200", KeyKind::kByte, false, 0, 0.0f},
+      {"0x100", KeyKind::kByte, false, 0, 0.0f},
+      {"-2.5", KeyKind::kFloat, true, 0, -2.5f},
+      {"1e-07", KeyKind::kFloat, true, 0, 1e-7f},
+      {"1.5x", KeyKind::kFloat, false, 0, 0.0f},
+      {"anything at all", KeyKind::kText, true, 0, 0.0f},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::int32_t i = 0;
+    float f = 0.0f;
+    EXPECT_EQ(c.ok, ParseTypedKey(c.text, c.kind, &i, &f));
+    if (c.ok) {
+      EXPECT_EQ(c.intValue, i);
+      EXPECT_EQ(c.floatValue, f);
+    }
+  }
+  KeyKind kind;
+  EXPECT_FALSE(KeyKindOf(1, false, &kind));  // WDB "string"
+  EXPECT_TRUE(KeyKindOf(1, true, &kind));
+  EXPECT_EQ(KeyKind::kText, kind);
+  EXPECT_TRUE(KeyKindOf(5, false, &kind));
+  EXPECT_EQ(KeyKind::kText, kind);
+  EXPECT_TRUE(KeyKindOf(5, true, &kind));  // DBC "cstring" is an integer
+  EXPECT_EQ(KeyKind::kInteger, kind);
+  EXPECT_FALSE(KeyKindOf(6, false, &kind));
 }
 
 TEST(CommandLineTest, HelpWins) {
@@ -163,6 +239,15 @@ TEST(OutputTest, EscapesJsonText) {
   EXPECT_EQ(JsonString("\xC3"), R"("\u00c3")");             // cut sequence
   EXPECT_EQ(JsonString("\xED\xA0\x80"),
             R"("\u00ed\u00a0\u0080")");  // surrogate
+}
+
+TEST(OutputTest, QuotesCsvFieldsAsRfc4180Asks) {
+  EXPECT_EQ(CsvField("plain text"), "plain text");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(CsvField("cr\r"), "\"cr\r\"");
+  EXPECT_EQ(CsvField(""), "");
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ class SELVANE_API CSelvaneObject {
                DBParam_t& result) const;
 
  private:
+  // A table takes the definitions it opens with.
+  friend class CSelvaneTable;
+
   CDBFieldManager m_fieldManager;
 };
 

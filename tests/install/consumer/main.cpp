@@ -51,5 +51,17 @@ int main(int argc, char** argv) {
   result.fieldIndex = 3;
   if (db.QueryWDB(Wide(dir + "/items.wdb"), key, result) != 0) return 4;
   std::printf("price of 9: %d (type %d)\n", result.intValue, result.type);
-  return result.intValue == 77 && result.type == 0 ? 0 : 5;
+  if (result.intValue != 77 || result.type != 0) return 5;
+
+  // The same answer from a table opened once.
+  CSelvaneTable table;
+  if (table.OpenWDB(db, Wide(dir + "/items.wdb")) != 0) return 6;
+  DBParam_t byName;
+  byName.fieldIndex = table.FieldIndex("name");
+  byName.strValue = "bow";
+  DBParam_t price;
+  price.fieldIndex = table.FieldIndex("price");
+  if (table.Query(byName, price) != 0) return 7;
+  std::printf("price of bow: %d\n", price.intValue);
+  return price.intValue == 77 ? 0 : 8;
 }

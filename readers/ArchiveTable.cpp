@@ -1,0 +1,90 @@
+#include "readers/ArchiveTable.h"
+
+#include <StormLib.h>
+
+#include <atomic>
+#include <limits>
+#include <mutex>
+
+#include "readers/ArchiveGuard.h"
+
+namespace {
+
+// Read-only: an archive without write permission still opens, and nothing
+// asks for write access. Lookups by name need neither the listfile nor the
+// attributes, and loading the listfile costs time and touches global state.
+constexpr DWORD kOpenFlags =
+    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+
+// The archive library builds a process-wide table on its first archive
+// open, and two first opens at once race on it. Opens are serialised until
+// one has succeeded; after that they run side by side without a lock.
+std::atomic<bool> g_archives_ready{false};
+std::mutex g_first_open;
+
+bool OpenArchive(const std::string& path, HANDLE* archive) {
+  if (g_archives_ready.load(std::memory_order_acquire)) {
+    return SFileOpenArchive(path.c_str(), 0, kOpenFlags, archive);
+  }
+  std::lock_guard<std::mutex> lock(g_first_open);
+  const bool opened = SFileOpenArchive(path.c_str(), 0, kOpenFlags, archive);
+  if (opened) g_archives_ready.store(true, std::memory_order_release);
+  return opened;
+}
+
+// A path the C interface would cut short at an inner NUL names another file.
+bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+
+}  // namespace
+
+void CArchiveTable::ArchiveCloser::operator()(void* handle) const {
+  SFileCloseArchive(handle);
+}
+
+void CArchiveTable::TableCloser::operator()(void* handle) const {
+  SFileCloseFile(handle);
+}
+
+int CArchiveTable::Open(const std::string& archivePath,
+                        const std::string& tablePath) {
+  Close();
+  if (archivePath.empty() || HasNul(archivePath) || HasNul(tablePath)) {
+    return -1;
+  }
+  // Some damaged archives crash or hang the archive library inside its open
+  // call; those never reach it.
+  if (!ArchiveIsSafeToOpen(archivePath)) return -1;
+  HANDLE archive = nullptr;
+  if (!OpenArchive(archivePath, &archive)) return -1;
+  archive_.reset(archive);
+  HANDLE table = nullptr;
+  if (!SFileOpenFileEx(archive_.get(), tablePath.c_str(), 0, &table)) {
+    return -1;
+  }
+  table_.reset(table);
+  if (TableIsSafeToRead(table_.get())) return 0;
+  table_.reset();  // refused: nothing may read it
+  return -1;
+}
+
+void CArchiveTable::Close() {
+  table_.reset();
+  archive_.reset();
+}
+
+std::uint32_t CArchiveTable::ReadAt(std::uint32_t pos, char* dst,
+                                    std::uint32_t n) {
+  if (!table_ ||
+      pos > static_cast<std::uint32_t>(std::numeric_limits<LONG>::max())) {
+    return 0;
+  }
+  LONG high = 0;
+  if (SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
+                          FILE_BEGIN) == SFILE_INVALID_POS) {
+    return 0;
+  }
+  // A short read returns false but still counts the bytes it delivered.
+  DWORD got = 0;
+  SFileReadFile(table_.get(), dst, n, &got, nullptr);
+  return got < n ? got : n;
+}

@@ -1,0 +1,168 @@
+#ifndef SELVANE_READERS_WDBCURSOR_H_
+#define SELVANE_READERS_WDBCURSOR_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <SelvaneLibrary/DBParam.h>
+#include <SelvaneLibrary/FieldAttr.h>
+
+#include "readers/FieldValue.h"
+#include "readers/ReadWindow.h"
+
+// The 20-byte header of a WDB cache file, in file order. Kept as read;
+// nothing compares it with anything.
+struct WDBHeader_t {
+  char firstTag[4] = {};
+  std::int32_t firstNumber = 0;
+  char secondTag[4] = {};
+  std::int32_t secondNumber = 0;
+  std::int32_t thirdNumber = 0;
+};
+
+// One record of a WDB file: where it starts and its two framing words.
+struct WdbRecord {
+  std::int32_t start = 0;
+  std::int32_t id = 0;
+  std::int32_t length = 0;
+};
+
+// How to reach field index of a WDB record, and how it reads. Index 0 is
+// the entry id, 1 the data length (both integers), 2 and up the k-th entry
+// of the definitions in ascending order of position, reached by passing over
+// entries 2 .. k-1 from the start of the record data: a "cstring" through its
+// NUL, an "amount" by its size then its skipbyte count, any other by its
+// size (negative sizes move back).
+class CWdbField {
+ public:
+  // True when the definitions have an entry for index (taken as unsigned).
+  static bool Names(const FieldMap& fields, std::int32_t index) {
+    return static_cast<std::uint32_t>(index) < fields.size();
+  }
+  // index must be named by fields.
+  CWdbField(const FieldMap& fields, std::int32_t index);
+
+  std::int32_t index() const { return index_; }
+  // The code a query reports for the field.
+  std::int32_t type() const { return type_; }
+  // Integer, float, byte and cstring fields have a value; the rest do not,
+  // and a query reading one fails.
+  bool readable() const { return readable_; }
+  ValueKind kind() const { return kind_; }
+
+ private:
+  friend class CWdbCursor;
+  struct Step {
+    std::int64_t fixed = 0;  // bytes passed over first
+    bool text = false;       // then a text through its NUL
+  };
+
+  std::int32_t index_;
+  std::int32_t type_ = kTypeInteger;
+  bool readable_ = true;
+  ValueKind kind_ = ValueKind::kInteger;
+  std::vector<Step> steps_;
+};
+
+// The records of a WDB file over one window (a file stream or memory).
+//
+// Contract (the rules a query follows, for the query and for any other user
+// such as an in-memory snapshot of the file):
+// - Records follow the 20-byte header back to back, each an entry id, a
+//   data length L and L bytes of data; the next starts 8 + L bytes after
+//   the start of one. There is no count: the first record whose framing
+//   words cannot be read whole ends the file. A length of -8 or less (which
+//   would not move on) and a start past 2^31-1 end a scan too.
+// - A field is found by walking the record data (CWdbField), not bounded by
+//   the data length: a walk may read on into the next record. A walk or read
+//   past the end of the data, or to a position outside 0 .. 2^31-1, fails.
+// - VisitField(field, visit, &framed) visits the records in file order and
+//   calls visit(record, p, n) with the field's value: for numbers its n
+//   bytes, for a cstring its text (NUL excluded), in place or gathered; p is
+//   valid during the call only. Returns 1 when visit returned true (stop),
+//   -1 when the scan ended: the end of the data is reached the same way as
+//   a damaged record, so a scan always ends with -1 unless stopped. *framed
+//   counts the records whose framing words were read (the last one may have
+//   failed in its walk or read, or have a field without a value).
+// - Find(field, key, &record): the first record whose field matches the key,
+//   writing key.type as a query does: for index 2 and up, the field's type
+//   on every record framed; for 0 and 1, integer on the match only.
+// - Store(record, field, result): the field's value into its member of
+//   result (a cstring appended); -1 for a field without a value or a failed
+//   read, the value members then as they were. Types are the caller's.
+// Nothing throws.
+class CWdbCursor {
+ public:
+  static constexpr std::int32_t kFirstRecord = 20;
+
+  explicit CWdbCursor(CReadWindow* window) : window_(window) {}
+
+  int ReadHeader(WDBHeader_t* header);
+
+  template <typename Visit>
+  int VisitField(const CWdbField& field, Visit&& visit, std::int64_t* framed);
+  int Find(const CWdbField& field, DBParam_t& key, WdbRecord* found);
+  int Store(const WdbRecord& record, const CWdbField& field, DBParam_t& result);
+
+ private:
+  static constexpr std::int64_t kFrameSize = 8;
+
+  // Reads the framing words of the record at start.
+  int ReadRecord(std::int32_t start, WdbRecord* record);
+  // The start of the record after this one; false when the scan ends.
+  static bool NextStart(const WdbRecord& record, std::int32_t* start);
+  // Position of the field's first byte in the record; -1 when the walk
+  // fails.
+  std::int64_t Locate(const WdbRecord& record, const CWdbField& field);
+  // The one loop over the records: onField(record, pos) decides on the
+  // field at pos, 1 stop, 0 go on, -1 fail. onFrame(record) runs first on
+  // every record framed.
+  template <typename OnFrame, typename OnField>
+  int Scan(const CWdbField& field, OnFrame&& onFrame, OnField&& onField,
+           WdbRecord* last);
+
+  CReadWindow* window_;
+  std::string scratch_;  // a text the window does not hold whole
+};
+
+template <typename OnFrame, typename OnField>
+int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame,
+                     OnField&& onField, WdbRecord* last) {
+  std::int32_t start = kFirstRecord;
+  for (;;) {
+    if (ReadRecord(start, last) != 0) return -1;
+    onFrame(*last);
+    if (!field.readable_) return -1;
+    const std::int64_t pos = Locate(*last, field);
+    if (pos < 0) return -1;
+    const int verdict = onField(*last, pos);
+    if (verdict != 0) return verdict;
+    if (!NextStart(*last, &start)) return -1;
+  }
+}
+
+template <typename Visit>
+int CWdbCursor::VisitField(const CWdbField& field, Visit&& visit,
+                           std::int64_t* framed) {
+  *framed = 0;
+  const std::size_t width = WidthOf(field.kind_);
+  WdbRecord last;
+  return Scan(
+      field, [framed](const WdbRecord&) { ++*framed; },
+      [&](const WdbRecord& record, std::int64_t pos) {
+        if (field.kind_ != ValueKind::kString) {
+          const char* p = window_->At(pos, width);
+          if (p == nullptr) return -1;
+          return visit(record, p, width) ? 1 : 0;
+        }
+        const char* s = nullptr;
+        std::size_t n = 0;
+        if (TextAt(*window_, pos, scratch_, &s, &n) != 0) return -1;
+        return visit(record, s, n) ? 1 : 0;
+      },
+      &last);
+}
+
+#endif  // SELVANE_READERS_WDBCURSOR_H_

@@ -1,0 +1,326 @@
+// A DBC table in memory: its bytes, read from the first archive of a list
+// that holds it, and an index per key field asked for, all read through the
+// DBC record cursor.
+#include <StormLib.h>
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <new>
+
+#include "query/PathUtil.h"
+#include "readers/ArchiveGuard.h"
+#include "readers/ArchiveTable.h"
+#include "readers/Coding.h"
+#include "readers/DbcCursor.h"
+#include "readers/ReadWindow.h"
+#include "tables/IndexCache.h"
+#include "tables/KeyIndex.h"
+#include "tables/TableSnapshot.h"
+
+namespace {
+
+using selvane::TableStatus;
+
+constexpr std::uint32_t kFirstRead = 1u << 20;
+constexpr std::uint64_t kMaxBytes = CReadWindow::kMaxPosition;
+
+// Reads the open table whole: pieces doubling in size until one comes back
+// short, which is where its bytes end (or stop being readable).
+TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
+  std::size_t capacity = 0;
+  std::uint32_t want = kFirstRead;
+  for (;;) {
+    const std::size_t need = bytes->size + want;
+    if (need > capacity) {
+      std::unique_ptr<char[]> grown(new (std::nothrow) char[need]);
+      if (!grown) return TableStatus::kOutOfMemory;
+      if (bytes->size != 0)
+        std::copy(bytes->data.get(), bytes->data.get() + bytes->size,
+                  grown.get());
+      bytes->data = std::move(grown);
+      capacity = need;
+    }
+    const std::uint32_t got =
+        table.ReadAt(static_cast<std::uint32_t>(bytes->size),
+                     bytes->data.get() + bytes->size, want);
+    bytes->size += std::min(got, want);
+    if (got < want || bytes->size >= kMaxBytes) break;
+    want = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(2ull * want, kMaxBytes - bytes->size));
+  }
+  bytes->size = std::min<std::size_t>(bytes->size, kMaxBytes);
+  return TableStatus::kOpen;
+}
+
+// What a failed open met: an archive that does not open, one without the
+// table, or one whose table entry the guards refused. Only asked after a
+// failed open, so the archive library's first-open setup has either run or
+// is not reached.
+enum class Probe { kNoArchive, kNoTable, kRefused };
+
+Probe ProbeArchive(const std::string& path, const std::string& tablePath) {
+  static std::mutex probing;
+  std::lock_guard<std::mutex> lock(probing);
+  if (path.empty() || path.find('\0') != std::string::npos ||
+      tablePath.find('\0') != std::string::npos || !ArchiveIsSafeToOpen(path)) {
+    return Probe::kNoArchive;
+  }
+  HANDLE archive = nullptr;
+  if (!SFileOpenArchive(
+          path.c_str(), 0,
+          MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
+          &archive)) {
+    return Probe::kNoArchive;
+  }
+  const bool has = SFileHasFile(archive, tablePath.c_str());
+  SFileCloseArchive(archive);
+  return has ? Probe::kRefused : Probe::kNoTable;
+}
+
+bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
+  switch (kind) {
+    case ValueKind::kInteger:
+      *word = CKeyIndex::IntegerWord(DecodeInt32(p));
+      return true;
+    case ValueKind::kByte:
+      *word = CKeyIndex::IntegerWord(static_cast<signed char>(*p));
+      return true;
+    case ValueKind::kFloat:
+      return CKeyIndex::FloatWord(DecodeFloat(p), word);
+    case ValueKind::kString:
+      break;
+  }
+  *word = CKeyIndex::TextWord(std::string_view(p, n));
+  return true;
+}
+
+bool KeyWord(ValueKind kind, const DBParam_t& key, std::uint32_t* word) {
+  switch (kind) {
+    case ValueKind::kInteger:
+    case ValueKind::kByte:
+      *word = CKeyIndex::IntegerWord(key.intValue);
+      return true;
+    case ValueKind::kFloat:
+      return CKeyIndex::FloatWord(key.floatValue, word);
+    case ValueKind::kString:
+      break;
+  }
+  *word = CKeyIndex::TextWord(key.strValue);
+  return true;
+}
+
+class CDbcSnapshot final : public CTableSnapshot {
+ public:
+  CDbcSnapshot(TableBytes bytes, const FieldMap& fields)
+      : bytes_(std::move(bytes)), fields_(fields) {}
+
+  // Reads the header; false when the table is shorter than it.
+  bool Load() {
+    Reader reader(bytes_);
+    if (reader.cursor.ReadHeader() != 0) return false;
+    header_ = reader.cursor.header();
+    return true;
+  }
+
+  int Query(DBParam_t& key, DBParam_t& result) const override {
+    if (!NamesColumn(key.fieldIndex) || !NamesColumn(result.fieldIndex))
+      return -1;
+    DbcField keyField, resultField;
+    const int located =
+        CDbcCursor::Locate(fields_, key.fieldIndex, &keyField) |
+        CDbcCursor::Locate(fields_, result.fieldIndex, &resultField);
+    // Both types are written, whatever the scan then finds.
+    key.type = keyField.type;
+    result.type = resultField.type;
+    if (located != 0) return -1;
+    const std::int32_t found = First(key.fieldIndex, keyField, key);
+    if (found < 0) return -1;
+    return Store(resultField, found, result);
+  }
+
+  int FindAll(DBParam_t& key,
+              std::vector<std::int32_t>& records) const override {
+    records.clear();
+    if (!NamesColumn(key.fieldIndex)) return -1;
+    DbcField field;
+    const int located = CDbcCursor::Locate(fields_, key.fieldIndex, &field);
+    key.type = field.type;
+    if (located != 0) return -1;
+    const KeyTable* table = IndexOf(key.fieldIndex, field);
+    std::uint32_t word = 0;
+    if (table == nullptr || !KeyWord(field.kind, key, &word)) return -1;
+    table->FindAll(word, Verifier(*this, field, key), &records);
+    return records.empty() ? -1 : 0;
+  }
+
+  // The records the header counts whose first byte lies inside the table;
+  // records of no size are all the first one.
+  std::int32_t RecordCount() const override {
+    const std::int64_t count = std::max(header_.recordCount, 0);
+    const std::int64_t body =
+        static_cast<std::int64_t>(bytes_.size) - CDbcCursor::kHeaderSize;
+    if (body <= 0 || count == 0) return 0;
+    const std::int64_t size = header_.recordSize;
+    std::int64_t inside = 1;
+    if (size > 0) inside = (body + size - 1) / size;
+    if (size < 0) inside = CDbcCursor::kHeaderSize / -size + 1;
+    return static_cast<std::int32_t>(std::min(count, inside));
+  }
+
+  std::int32_t FieldCount() const override {
+    return std::max(header_.fieldCount, 0);
+  }
+
+  int Read(std::int32_t record, DBParam_t& field) const override {
+    if (record < 0 || record >= RecordCount() ||
+        !NamesColumn(field.fieldIndex)) {
+      return -1;
+    }
+    DbcField f;
+    const int located = CDbcCursor::Locate(fields_, field.fieldIndex, &f);
+    field.type = f.type;
+    if (located != 0) return -1;
+    return Store(f, record, field);
+  }
+
+  std::int32_t FieldType(std::int32_t index) const override {
+    if (!NamesColumn(index)) return -1;
+    DbcField f;
+    CDbcCursor::Locate(fields_, index, &f);
+    return f.type;
+  }
+
+  int FieldIndex(const std::string& name) const override {
+    for (const auto& entry : fields_) {
+      if (entry.second.name == name && NamesColumn(entry.first))
+        return entry.first;
+    }
+    return -1;
+  }
+
+  std::string FieldName(std::int32_t index) const override {
+    const auto it = fields_.find(index);
+    return NamesColumn(index) && it != fields_.end() ? it->second.name
+                                                     : std::string();
+  }
+
+  std::size_t MemoryBytes() const override {
+    return bytes_.size +
+           indexes_.Bytes([](const KeyTable& t) { return t.MemoryBytes(); });
+  }
+
+ private:
+  using KeyTable = CKeyIndex;
+
+  // Cursors over the bytes, for one operation.
+  struct Reader {
+    explicit Reader(const TableBytes& bytes) : cursor(&records, &strings) {
+      records.ResetMemory(bytes.data.get(), bytes.size);
+      strings.ResetMemory(bytes.data.get(), bytes.size);
+    }
+    CReadWindow records, strings;
+    CDbcCursor cursor;
+  };
+
+  bool NamesColumn(std::int32_t index) const {
+    return index >= 0 && index < header_.fieldCount;
+  }
+
+  const KeyTable* IndexOf(std::int32_t index, const DbcField& field) const {
+    return indexes_.Get(index, [&] {
+      auto table = std::make_unique<KeyTable>();
+      Reader reader(bytes_);
+      reader.cursor.ReadHeader();
+      std::int64_t at = 0;
+      reader.cursor.VisitField(
+          field,
+          [&](std::int64_t, const char* p, std::size_t n) {
+            std::uint32_t word = 0;
+            if (WordOf(field.kind, p, n, &word)) {
+              table->Add(word);
+            } else {
+              table->Skip();
+            }
+            return false;
+          },
+          &at);
+      table->Finish();
+      return table;
+    });
+  }
+
+  // Texts share words: a candidate holds the key when its text is the key's.
+  struct Verifier {
+    Verifier(const CDbcSnapshot& table, const DbcField& field,
+             const DBParam_t& key)
+        : table(table), field(field), key(key) {}
+    bool operator()(std::int32_t record) const {
+      if (field.kind != ValueKind::kString) return true;
+      DBParam_t text;
+      return table.Store(field, record, text) == 0 &&
+             text.strValue == key.strValue;
+    }
+    const CDbcSnapshot& table;
+    const DbcField& field;
+    const DBParam_t& key;
+  };
+
+  // The record a query's scan matches; -1 when none.
+  std::int32_t First(std::int32_t index, const DbcField& field,
+                     const DBParam_t& key) const {
+    const KeyTable* table = IndexOf(index, field);
+    if (table == nullptr) {
+      // No memory for an index: the query's own scan.
+      Reader reader(bytes_);
+      reader.cursor.ReadHeader();
+      std::int64_t found = 0;
+      if (reader.cursor.Find(field, key, &found) != 0) return -1;
+      return static_cast<std::int32_t>(found);
+    }
+    std::uint32_t word = 0;
+    if (!KeyWord(field.kind, key, &word)) return -1;
+    return table->Find(word, Verifier(*this, field, key));
+  }
+
+  int Store(const DbcField& field, std::int64_t record, DBParam_t& out) const {
+    Reader reader(bytes_);
+    reader.cursor.ReadHeader();
+    return reader.cursor.Store(field, record, out);
+  }
+
+  TableBytes bytes_;
+  FieldMap fields_;
+  DBCHeader_t header_{};
+  CIndexCache<KeyTable> indexes_;
+};
+
+}  // namespace
+
+TableStatus OpenDbcSnapshot(const FieldMap& fields,
+                            const std::vector<std::wstring>& archives,
+                            const std::string& tablePath,
+                            std::unique_ptr<CTableSnapshot>* out) {
+  bool anyOpened = false;
+  for (const std::wstring& archive : archives) {
+    std::string narrow;
+    if (!NarrowExact(archive, &narrow)) continue;
+    CArchiveTable table;
+    if (table.Open(narrow, tablePath) != 0) {
+      // A table held but unreadable serves no answers; older copies in
+      // later archives are not put in its place.
+      const Probe probe = ProbeArchive(narrow, tablePath);
+      if (probe == Probe::kRefused) return TableStatus::kFileUnopenable;
+      anyOpened = anyOpened || probe == Probe::kNoTable;
+      continue;
+    }
+    TableBytes bytes;
+    const TableStatus read = ReadTable(table, &bytes);
+    if (read != TableStatus::kOpen) return read;
+    auto snapshot = std::make_unique<CDbcSnapshot>(std::move(bytes), fields);
+    if (!snapshot->Load()) return TableStatus::kHeaderUnreadable;
+    *out = std::move(snapshot);
+    return TableStatus::kOpen;
+  }
+  return anyOpened ? TableStatus::kTableNotFound : TableStatus::kFileUnopenable;
+}

@@ -1,0 +1,68 @@
+#ifndef SELVANE_TABLES_INDEXCACHE_H_
+#define SELVANE_TABLES_INDEXCACHE_H_
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+// The indexes of one table by key field, each built once on first use and
+// kept until the table goes. Safe for any number of threads at once: the
+// first user of a field builds its index under a lock, later users of the
+// first kDirect fields find it with one atomic load.
+template <typename Index>
+class CIndexCache {
+ public:
+  CIndexCache() {
+    for (auto& slot : direct_) slot.store(nullptr, std::memory_order_relaxed);
+  }
+  CIndexCache(const CIndexCache&) = delete;
+  CIndexCache& operator=(const CIndexCache&) = delete;
+
+  // The index of field, built by build() (a std::unique_ptr<Index>) when
+  // there is none yet. Null when the build gave none (or threw).
+  template <typename Build>
+  const Index* Get(std::int32_t field, const Build& build) const {
+    const bool direct = field >= 0 && field < kDirect;
+    if (direct) {
+      const Index* index = direct_[static_cast<std::size_t>(field)].load(
+          std::memory_order_acquire);
+      if (index != nullptr) return index;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = built_.find(field);
+    if (it == built_.end()) {
+      std::unique_ptr<Index> made;
+      try {
+        made = build();
+        if (made == nullptr) return nullptr;
+        it = built_.emplace(field, std::move(made)).first;
+      } catch (...) {
+        return nullptr;
+      }
+    }
+    if (direct) {
+      direct_[static_cast<std::size_t>(field)].store(it->second.get(),
+                                                     std::memory_order_release);
+    }
+    return it->second.get();
+  }
+
+  // Bytes held by every index built so far.
+  template <typename Measure>
+  std::size_t Bytes(const Measure& measure) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t total = 0;
+    for (const auto& entry : built_) total += measure(*entry.second);
+    return total;
+  }
+
+ private:
+  static constexpr std::int32_t kDirect = 64;
+  mutable std::atomic<const Index*> direct_[kDirect];
+  mutable std::mutex mutex_;
+  mutable std::map<std::int32_t, std::unique_ptr<Index>> built_;
+};
+
+#endif  // SELVANE_TABLES_INDEXCACHE_H_

@@ -1,0 +1,86 @@
+#include "tables/KeyIndex.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+constexpr std::int32_t kSkipped = -2;
+
+}  // namespace
+
+std::uint32_t CKeyIndex::IntegerWord(std::int32_t value) {
+  return static_cast<std::uint32_t>(value);
+}
+
+bool CKeyIndex::FloatWord(float value, std::uint32_t* word) {
+  if (std::isnan(value)) return false;
+  if (value == 0.0f) value = 0.0f;  // -0 and +0 are equal
+  std::memcpy(word, &value, sizeof *word);
+  return true;
+}
+
+std::uint32_t CKeyIndex::TextWord(std::string_view text) {
+  const std::uint64_t h = std::hash<std::string_view>()(text);
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+void CKeyIndex::Add(std::uint32_t word) {
+  words_.push_back(word);
+  next_.push_back(kNone);
+}
+
+void CKeyIndex::Skip() {
+  words_.push_back(0);
+  next_.push_back(kSkipped);
+}
+
+std::size_t CKeyIndex::SlotOf(std::uint32_t word) const {
+  // Fibonacci hashing: the top bits of the product spread any word.
+  const std::uint32_t mixed = word * 0x9E3779B1u;
+  return shift_ >= 32 ? 0 : static_cast<std::size_t>(mixed >> shift_);
+}
+
+void CKeyIndex::Finish() {
+  std::size_t slots = 2;
+  int bits = 1;
+  while (slots < 2 * next_.size()) {
+    slots *= 2;
+    ++bits;
+  }
+  shift_ = 32 - bits;
+  slots_.assign(slots, kNone);
+  const std::size_t mask = slots - 1;
+  // From the last record to the first, so that each chain ends up in file
+  // order with its first record at the head.
+  for (std::size_t r = next_.size(); r-- > 0;) {
+    if (next_[r] == kSkipped) {
+      next_[r] = kNone;
+      continue;
+    }
+    const std::uint32_t word = words_[r];
+    std::size_t s = SlotOf(word);
+    while (slots_[s] != kNone &&
+           words_[static_cast<std::size_t>(slots_[s])] != word) {
+      s = (s + 1) & mask;
+    }
+    next_[r] = slots_[s];
+    slots_[s] = static_cast<std::int32_t>(r);
+  }
+}
+
+std::int32_t CKeyIndex::Head(std::uint32_t word) const {
+  if (slots_.empty()) return kNone;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t s = SlotOf(word);; s = (s + 1) & mask) {
+    const std::int32_t r = slots_[s];
+    if (r == kNone || words_[static_cast<std::size_t>(r)] == word) return r;
+  }
+}
+
+std::size_t CKeyIndex::MemoryBytes() const {
+  return words_.capacity() * sizeof(std::uint32_t) +
+         next_.capacity() * sizeof(std::int32_t) +
+         slots_.capacity() * sizeof(std::int32_t);
+}

@@ -1,0 +1,52 @@
+#ifndef SELVANE_TABLES_TABLESNAPSHOT_H_
+#define SELVANE_TABLES_TABLESNAPSHOT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <SelvaneLibrary/DBParam.h>
+#include <SelvaneLibrary/FieldAttr.h>
+#include <SelvaneLibrary/SelvaneTable.h>
+
+// A table file's bytes, read whole.
+struct TableBytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+
+// A table held in memory with its own copy of the definitions. Each
+// operation reads the bytes through a record cursor of its own, so const
+// operations may run on several threads at once. Nothing throws.
+class CTableSnapshot {
+ public:
+  virtual ~CTableSnapshot() = default;
+
+  virtual int Query(DBParam_t& key, DBParam_t& result) const = 0;
+  virtual int FindAll(DBParam_t& key,
+                      std::vector<std::int32_t>& records) const = 0;
+  virtual std::int32_t RecordCount() const = 0;
+  virtual std::int32_t FieldCount() const = 0;
+  virtual int Read(std::int32_t record, DBParam_t& field) const = 0;
+  virtual std::int32_t FieldType(std::int32_t index) const = 0;
+  virtual int FieldIndex(const std::string& name) const = 0;
+  virtual std::string FieldName(std::int32_t index) const = 0;
+  // Bytes held: the table's, its record list's and every index built.
+  virtual std::size_t MemoryBytes() const = 0;
+};
+
+// Reads the WDB file at path whole and makes a snapshot of it with these
+// fields. kOpen, or why not.
+selvane::TableStatus OpenWdbSnapshot(const FieldMap& fields,
+                                     const std::wstring& path,
+                                     std::unique_ptr<CTableSnapshot>* out);
+
+// Reads the table from the first archive of the list that holds it.
+selvane::TableStatus OpenDbcSnapshot(const FieldMap& fields,
+                                     const std::vector<std::wstring>& archives,
+                                     const std::string& tablePath,
+                                     std::unique_ptr<CTableSnapshot>* out);
+
+#endif  // SELVANE_TABLES_TABLESNAPSHOT_H_

@@ -1,0 +1,294 @@
+// A WDB cache file in memory: its bytes, where each record starts, and an
+// index per key field asked for, all read through the WDB record cursor.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include "query/PathUtil.h"
+#include "readers/Coding.h"
+#include "readers/ReadWindow.h"
+#include "readers/WdbCursor.h"
+#include "tables/IndexCache.h"
+#include "tables/KeyIndex.h"
+#include "tables/TableSnapshot.h"
+
+namespace {
+
+using selvane::TableStatus;
+
+constexpr std::int32_t kFirstDataIndex = 2;
+// Positions are 32-bit: no byte past 2^31-1 is ever read.
+constexpr std::uint64_t kMaxBytes = CReadWindow::kMaxPosition;
+
+TableStatus ReadFile(const std::string& path, TableBytes* bytes) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    return TableStatus::kFileUnopenable;
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return TableStatus::kFileUnopenable;
+  in.seekg(0, std::ios::end);
+  const std::streamoff end = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (end < 0 || !in) return TableStatus::kFileUnopenable;
+  const auto size =
+      static_cast<std::size_t>(std::min<std::uint64_t>(end, kMaxBytes));
+  bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+  if (!bytes->data) return TableStatus::kOutOfMemory;
+  in.read(bytes->data.get(), static_cast<std::streamsize>(size));
+  // A file cut short meanwhile keeps what was read.
+  bytes->size = static_cast<std::size_t>(in.gcount());
+  return TableStatus::kOpen;
+}
+
+// The word a record's value has in the index.
+bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
+  switch (kind) {
+    case ValueKind::kInteger:
+      *word = CKeyIndex::IntegerWord(DecodeInt32(p));
+      return true;
+    case ValueKind::kByte:
+      *word = CKeyIndex::IntegerWord(static_cast<signed char>(*p));
+      return true;
+    case ValueKind::kFloat:
+      return CKeyIndex::FloatWord(DecodeFloat(p), word);
+    case ValueKind::kString:
+      break;
+  }
+  *word = CKeyIndex::TextWord(std::string_view(p, n));
+  return true;
+}
+
+// The word of the key's value; false when no value can match (a NaN).
+bool KeyWord(ValueKind kind, const DBParam_t& key, std::uint32_t* word) {
+  switch (kind) {
+    case ValueKind::kInteger:
+    case ValueKind::kByte:
+      *word = CKeyIndex::IntegerWord(key.intValue);
+      return true;
+    case ValueKind::kFloat:
+      return CKeyIndex::FloatWord(key.floatValue, word);
+    case ValueKind::kString:
+      break;
+  }
+  *word = CKeyIndex::TextWord(key.strValue);
+  return true;
+}
+
+class CWdbSnapshot final : public CTableSnapshot {
+ public:
+  CWdbSnapshot(TableBytes bytes, const FieldMap& fields)
+      : bytes_(std::move(bytes)), fields_(fields) {
+    for (const auto& entry : fields_) order_.push_back(&entry.second);
+  }
+
+  // Reads the header and lists the records; false when the header is short.
+  bool Load() {
+    Reader reader(bytes_);
+    WDBHeader_t header;
+    if (reader.cursor.ReadHeader(&header) != 0) return false;
+    std::int64_t framed = 0;
+    reader.cursor.VisitField(
+        CWdbField(fields_, 0),
+        [this](const WdbRecord& record, const char*, std::size_t) {
+          starts_.push_back(record.start);
+          return false;
+        },
+        &framed);
+    starts_.shrink_to_fit();
+    return true;
+  }
+
+  int Query(DBParam_t& key, DBParam_t& result) const override {
+    if (!CWdbField::Names(fields_, key.fieldIndex) ||
+        !CWdbField::Names(fields_, result.fieldIndex)) {
+      return -1;
+    }
+    const CWdbField keyField(fields_, key.fieldIndex);
+    const std::int32_t found = First(keyField, key);
+    if (found < 0) return -1;
+    const CWdbField resultField(fields_, result.fieldIndex);
+    result.type = resultField.type();
+    return Store(found, resultField, result);
+  }
+
+  int FindAll(DBParam_t& key,
+              std::vector<std::int32_t>& records) const override {
+    records.clear();
+    if (!CWdbField::Names(fields_, key.fieldIndex)) return -1;
+    const CWdbField field(fields_, key.fieldIndex);
+    const KeyTable* table = IndexOf(field);
+    if (table == nullptr) return -1;
+    WriteKeyType(field, *table, key, false);
+    std::uint32_t word = 0;
+    if (!field.readable() || !KeyWord(field.kind(), key, &word)) return -1;
+    table->hash.FindAll(word, Verifier(*this, field, key), &records);
+    if (records.empty()) return -1;
+    WriteKeyType(field, *table, key, true);
+    return 0;
+  }
+
+  std::int32_t RecordCount() const override {
+    return static_cast<std::int32_t>(starts_.size());
+  }
+
+  std::int32_t FieldCount() const override {
+    return static_cast<std::int32_t>(std::min<std::size_t>(
+        fields_.size(), std::numeric_limits<std::int32_t>::max()));
+  }
+
+  int Read(std::int32_t record, DBParam_t& field) const override {
+    if (record < 0 || record >= RecordCount() ||
+        !CWdbField::Names(fields_, field.fieldIndex)) {
+      return -1;
+    }
+    const CWdbField f(fields_, field.fieldIndex);
+    field.type = f.type();
+    return Store(record, f, field);
+  }
+
+  std::int32_t FieldType(std::int32_t index) const override {
+    return CWdbField::Names(fields_, index) ? CWdbField(fields_, index).type()
+                                            : -1;
+  }
+
+  int FieldIndex(const std::string& name) const override {
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+      if (order_[i]->name == name) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  std::string FieldName(std::int32_t index) const override {
+    return CWdbField::Names(fields_, index)
+               ? order_[static_cast<std::size_t>(index)]->name
+               : std::string();
+  }
+
+  std::size_t MemoryBytes() const override {
+    return bytes_.size + starts_.capacity() * sizeof(std::int32_t) +
+           indexes_.Bytes(
+               [](const KeyTable& t) { return t.hash.MemoryBytes(); });
+  }
+
+ private:
+  // A cursor over the bytes, for one operation.
+  struct Reader {
+    explicit Reader(const TableBytes& bytes) : cursor(&window) {
+      window.ResetMemory(bytes.data.get(), bytes.size);
+    }
+    CReadWindow window;
+    CWdbCursor cursor;
+  };
+
+  // One key field's index, and how far its scan framed records.
+  struct KeyTable {
+    CKeyIndex hash;
+    std::int64_t framed = 0;
+  };
+
+  const KeyTable* IndexOf(const CWdbField& field) const {
+    return indexes_.Get(field.index(), [&] {
+      auto table = std::make_unique<KeyTable>();
+      Reader reader(bytes_);
+      reader.cursor.VisitField(
+          field,
+          [&](const WdbRecord&, const char* p, std::size_t n) {
+            std::uint32_t word = 0;
+            if (WordOf(field.kind(), p, n, &word)) {
+              table->hash.Add(word);
+            } else {
+              table->hash.Skip();
+            }
+            return false;
+          },
+          &table->framed);
+      table->hash.Finish();
+      return table;
+    });
+  }
+
+  // The key's type as a scan leaves it: a data field's type once a record
+  // was framed; the framing words' type on a match only.
+  static void WriteKeyType(const CWdbField& field, const KeyTable& table,
+                           DBParam_t& key, bool matched) {
+    if (field.index() >= kFirstDataIndex) {
+      if (table.framed > 0) key.type = field.type();
+    } else if (matched) {
+      key.type = kTypeInteger;
+    }
+  }
+
+  // Texts share words: a candidate holds the key when its text is the key's.
+  struct Verifier {
+    Verifier(const CWdbSnapshot& table, const CWdbField& field,
+             const DBParam_t& key)
+        : table(table), field(field), key(key) {}
+    bool operator()(std::int32_t record) const {
+      if (field.kind() != ValueKind::kString) return true;
+      DBParam_t text;
+      return table.Store(record, field, text) == 0 &&
+             text.strValue == key.strValue;
+    }
+    const CWdbSnapshot& table;
+    const CWdbField& field;
+    const DBParam_t& key;
+  };
+
+  // The record a query's scan stops on with a match, writing the key's type
+  // as it does; -1 when none.
+  std::int32_t First(const CWdbField& field, DBParam_t& key) const {
+    const KeyTable* table = IndexOf(field);
+    if (table == nullptr) return Scan(field, key);
+    std::uint32_t word = 0;
+    const std::int32_t found =
+        field.readable() && KeyWord(field.kind(), key, &word)
+            ? table->hash.Find(word, Verifier(*this, field, key))
+            : CKeyIndex::kNone;
+    WriteKeyType(field, *table, key, found >= 0);
+    return found;
+  }
+
+  // Without an index (no memory for one): the query's own scan.
+  std::int32_t Scan(const CWdbField& field, DBParam_t& key) const {
+    Reader reader(bytes_);
+    WdbRecord found;
+    if (reader.cursor.Find(field, key, &found) != 0) return -1;
+    const auto it =
+        std::lower_bound(starts_.begin(), starts_.end(), found.start);
+    return static_cast<std::int32_t>(it - starts_.begin());
+  }
+
+  int Store(std::int32_t record, const CWdbField& field, DBParam_t& out) const {
+    WdbRecord r;
+    r.start = starts_[static_cast<std::size_t>(record)];
+    const char* frame = bytes_.data.get() + r.start;
+    r.id = DecodeInt32(frame);
+    r.length = DecodeInt32(frame + 4);
+    Reader reader(bytes_);
+    return reader.cursor.Store(r, field, out);
+  }
+
+  TableBytes bytes_;
+  FieldMap fields_;
+  std::vector<const FieldAttr_t*> order_;  // field index to definition
+  std::vector<std::int32_t> starts_;       // record index to its start
+  CIndexCache<KeyTable> indexes_;
+};
+
+}  // namespace
+
+TableStatus OpenWdbSnapshot(const FieldMap& fields, const std::wstring& path,
+                            std::unique_ptr<CTableSnapshot>* out) {
+  std::string narrow;
+  if (!NarrowExact(path, &narrow)) return TableStatus::kFileUnopenable;
+  TableBytes bytes;
+  const TableStatus read = ReadFile(narrow, &bytes);
+  if (read != TableStatus::kOpen) return read;
+  auto snapshot = std::make_unique<CWdbSnapshot>(std::move(bytes), fields);
+  if (!snapshot->Load()) return TableStatus::kHeaderUnreadable;
+  *out = std::move(snapshot);
+  return TableStatus::kOpen;
+}
