@@ -122,8 +122,7 @@ class Table {
   py::dict Record(std::int32_t record) const {
     py::dict out;
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      const py::object value =
-          ReadField(record, static_cast<std::int32_t>(i));
+      const py::object value = ReadField(record, static_cast<std::int32_t>(i));
       if (PyDict_SetItem(out.ptr(), names_[i].ptr(), value.ptr()) != 0)
         throw py::error_already_set();
     }
@@ -420,6 +419,11 @@ PYBIND11_MODULE(selvane, m) {
            "value.")
       .def("column", &Table::Column, py::arg("field"),
            "One field of every record, as a list.")
+      .def_property_readonly(
+          "memory_bytes",
+          [](Table& self) { return self.snapshot().MemoryBytes(); },
+          "Bytes the table holds: its file, its record list and every index "
+          "built so far.")
       .def("__repr__", &Table::Repr);
 
   py::class_<RecordIterator>(m, "RecordIterator")

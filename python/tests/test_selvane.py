@@ -106,6 +106,7 @@ def test_table_equals_dump_and_answers_from_it(seeds, seed, kind, name,
     assert [as_dumped(r) for r in records] == dump(folder, kind, name,
                                                    archives)
     assert len(table) == len(records) > 0
+    before = table.memory_bytes
     assert table.fields == list(records[0])
     assert [table[i] for i in range(-len(table), 0)] == records
     for field in table.fields:
@@ -128,6 +129,7 @@ def test_table_equals_dump_and_answers_from_it(seeds, seed, kind, name,
         if isinstance(value, str):
             raw = value.encode("utf-8", "surrogateescape")
             assert table.find_all(key_field, raw) == every
+    assert table.memory_bytes > before > 0  # indexes were built
 
 
 def test_errors_name_their_cause(seeds, tmp_path):
