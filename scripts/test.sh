@@ -100,10 +100,11 @@ stage_threads() {
   return "$status"
 }
 
-# The Python module's pytest suite, on the release build (its module and
-# command line); a module that was not built fails the stage.
-stage_python() {
-  local dir="$ROOT/build-release" status=0
+# The Python module's pytest suite on the release and the sanitizer builds
+# (each its own module and command line); a module that was not built fails
+# the stage.
+run_pytest() {
+  local dir="$ROOT/$1" status=0
   cmake --build "$dir" -j "$JOBS" --target pytest 2>&1 |
     tee "$dir/pytest.log" || status=1
   local passed failed
@@ -113,6 +114,14 @@ stage_python() {
   PASSED_TESTS=$((PASSED_TESTS + ${passed:-0}))
   FAILED_TESTS=$((FAILED_TESTS + failed))
   [[ $status -eq 0 && ${passed:-0} -gt 0 ]]
+}
+
+stage_python() {
+  local status=0
+  run_pytest build-release || status=1
+  UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
+    run_pytest build-asan || status=1
+  return "$status"
 }
 
 # The _WIN32 branches compiled with the mingw-w64 cross compiler, when
