@@ -35,6 +35,24 @@ void WriteWdb(const std::string& path, std::int32_t records) {
   WriteFile(path, wdb.bytes());
 }
 
+std::string WdbName(std::int32_t record) {
+  return "item_" + std::to_string(record);
+}
+
+void WriteWdbDistinct(const std::string& path, std::int32_t records) {
+  WdbBuilder wdb;
+  for (std::int32_t i = 0; i < records; ++i) {
+    wdb.Record(i + 1)
+        .CString(WdbName(i))
+        .Int(7 * i + 3)
+        .Int(i)
+        .Int(i % 100)
+        .Raw(std::string(kAmountSkip, '\x5A'))
+        .Float(static_cast<float>(i) / 2.0f);
+  }
+  WriteFile(path, wdb.bytes());
+}
+
 std::string DbcName(std::int32_t record) {
   return "name_" + std::to_string(record);
 }

@@ -17,6 +17,9 @@ constexpr std::int32_t kAmountSkip = 4;
 constexpr int kDbcColumns = 8;
 
 void WriteWdb(const std::string& path, std::int32_t records);
+// The same layout with a text of its own in every record, WdbName(i).
+void WriteWdbDistinct(const std::string& path, std::int32_t records);
+std::string WdbName(std::int32_t record);
 std::string DbcName(std::int32_t record);
 void WriteDbcArchive(const std::string& path, const std::string& table,
                      std::int32_t records, bool compressed);

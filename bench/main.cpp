@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "bench/BenchData.h"
 #include "bench/Floors.h"
 #include "bench/HeapCounter.h"
+#include "bench/TableReference.h"
 
 namespace fs = std::filesystem;
 
@@ -35,6 +38,7 @@ struct Case {
   std::function<bool()> lookup;  // true when the answer is right
   std::function<bool()> floor;
   bool measureHeap = false;
+  bool measureFloorHeap = false;  // tables: the reference's peak too
 };
 
 std::vector<Case>& Cases() {
@@ -45,6 +49,9 @@ std::vector<Case>& Cases() {
 struct Fixture {
   fs::path dir;
   CSelvaneObject db;
+  // Opened once for the cases that time lookups after the open.
+  std::deque<CSelvaneTable> tables;
+  std::deque<TableReference> references;
   ~Fixture() {
     std::error_code ec;
     fs::remove_all(dir, ec);
@@ -148,6 +155,123 @@ void AddInitConfigCase(Fixture& fx) {
   Cases().push_back(c);
 }
 
+// Open once, ask many: a table against the reference a host would write
+// (TableReference.h), for 10,000 lookups of random records by an integer
+// and by a text field. "open+10k" times the open with the lookups, "10k"
+// the lookups alone on a table opened (and indexed) before.
+struct TableKind {
+  std::string name;   // "wdb/1000000" ...
+  std::string path;   // WDB file, or archive
+  std::string table;  // DBC only
+  std::int32_t records;
+};
+
+void AddTableCases(Fixture& fx, const TableKind& kind, bool text, int lookups) {
+  const bool wdb = kind.table.empty();
+  std::mt19937 rng(42);
+  std::uniform_int_distribution<std::int32_t> pick(0, kind.records - 1);
+  auto picked = std::make_shared<std::vector<std::int32_t>>();
+  for (int i = 0; i < lookups; ++i) picked->push_back(pick(rng));
+  const int keyField = text ? (wdb ? 2 : 1) : 0;
+  const int resultField = wdb ? 6 : 2;
+  const CSelvaneObject* db = &fx.db;
+  const std::wstring wide = Wide(kind.path);
+
+  auto ask = [picked, text, wdb, keyField,
+              resultField](const CSelvaneTable& table) {
+    for (const std::int32_t r : *picked) {
+      DBParam_t key, result;
+      key.fieldIndex = keyField;
+      if (text) {
+        key.strValue = wdb ? benchdata::WdbName(r) : benchdata::DbcName(r);
+      } else {
+        key.intValue = r + 1;
+      }
+      result.fieldIndex = resultField;
+      if (table.Query(key, result) != 0) return false;
+      if (wdb ? result.floatValue != static_cast<float>(r) / 2.0f
+              : result.intValue != 3 * r) {
+        return false;
+      }
+    }
+    return true;
+  };
+  auto answer = [picked, text, wdb](const TableReference& ref) {
+    for (const std::int32_t r : *picked) {
+      float f = 0.0f;
+      std::int32_t i = 0;
+      bool ok = false;
+      if (wdb) {
+        ok = text ? ref.WdbAnswer(benchdata::WdbName(r), &f)
+                  : ref.WdbAnswer(r + 1, &f);
+        ok = ok && f == static_cast<float>(r) / 2.0f;
+      } else {
+        ok = text ? ref.DbcAnswer(benchdata::DbcName(r), &i)
+                  : ref.DbcAnswer(r + 1, &i);
+        ok = ok && i == 3 * r;
+      }
+      if (!ok) return false;
+    }
+    return true;
+  };
+  auto open = [db, wide, kind, wdb](CSelvaneTable& table) {
+    return wdb ? table.OpenWDB(*db, wide) == 0
+               : table.OpenDBC(*db, wide, kind.table) == 0;
+  };
+  auto openRef = [kind, wdb, keyField](TableReference& ref) {
+    return wdb ? ref.OpenWdb(kind.path, keyField)
+               : ref.OpenDbc(kind.path, kind.table, keyField);
+  };
+
+  const std::string prefix =
+      "table/" + kind.name + "/" + (text ? "text" : "int") + "/";
+  Case whole;
+  whole.name = prefix + "open+" + std::to_string(lookups / 1000) + "k";
+  whole.lookup = [open, ask] {
+    CSelvaneTable table;
+    return open(table) && ask(table);
+  };
+  whole.floor = [openRef, answer] {
+    TableReference ref;
+    return openRef(ref) && answer(ref);
+  };
+  whole.measureHeap = whole.measureFloorHeap = true;
+  Cases().push_back(whole);
+
+  fx.tables.emplace_back();
+  CSelvaneTable* table = &fx.tables.back();
+  fx.references.emplace_back();
+  TableReference* ref = &fx.references.back();
+  if (!open(*table) || !openRef(*ref)) return;  // the first case reports it
+  Case warm;
+  warm.name = prefix + std::to_string(lookups / 1000) + "k";
+  warm.lookup = [table, ask] { return ask(*table); };
+  warm.floor = [ref, answer] { return answer(*ref); };
+  Cases().push_back(warm);
+}
+
+void AddTableCases(Fixture& fx, bool smoke) {
+  const std::int32_t wdbRecords = smoke ? 1000 : 1000000;
+  const std::int32_t dbcRecords = smoke ? 1000 : 100000;
+  const int lookups = smoke ? 1000 : 10000;
+  TableKind wdb;
+  wdb.records = wdbRecords;
+  wdb.name = "wdb/" + std::to_string(wdbRecords);
+  wdb.path = (fx.dir / "tables" / "bench.wdb").string();
+  fs::create_directories(fs::path(wdb.path).parent_path());
+  benchdata::WriteWdbDistinct(wdb.path, wdbRecords);
+  TableKind dbc;
+  dbc.records = dbcRecords;
+  dbc.name = "dbc/" + std::to_string(dbcRecords) + "/zlib";
+  dbc.path = (fx.dir / "tables.mpq").string();
+  dbc.table = "Tables\\Bench.dbc";
+  benchdata::WriteDbcArchive(dbc.path, dbc.table, dbcRecords, true);
+  for (const bool text : {false, true}) {
+    AddTableCases(fx, wdb, text, lookups);
+    AddTableCases(fx, dbc, text, lookups);
+  }
+}
+
 void Run(benchmark::State& state, const std::function<bool()>* fn) {
   for (auto _ : state) {
     if (!(*fn)()) {
@@ -232,6 +356,7 @@ int main(int argc, char** argv) {
     AddDbcCases(fx, n, true);
   }
   AddInitConfigCase(fx);
+  AddTableCases(fx, smoke);
 
   for (const Case& c : Cases()) {
     if (!c.lookup() || !c.floor()) {
@@ -255,7 +380,7 @@ int main(int argc, char** argv) {
   std::string json = "{\n  \"machine_cores\": " +
                      std::to_string(std::thread::hardware_concurrency()) +
                      ",\n  \"cases\": [\n";
-  std::printf("\n%-34s %12s %12s %7s %12s\n", "case", "lookup", "floor",
+  std::printf("\n%-38s %12s %12s %7s %12s\n", "case", "lookup", "floor",
               "ratio", "peak heap");
   bool first = true;
   for (const Case& c : Cases()) {
@@ -263,9 +388,12 @@ int main(int argc, char** argv) {
     const double f = collector.times["floor:" + c.name];
     const double ratio = f > 0 ? t / f : 0;
     const long long peak = c.measureHeap ? PeakHeap(c.lookup) : -1;
-    const std::string peak_text =
+    const long long floorPeak = c.measureFloorHeap ? PeakHeap(c.floor) : -1;
+    std::string peak_text =
         peak < 0 ? "" : std::to_string(peak / 1024) + " KiB";
-    std::printf("%-34s %12s %12s %7.2f %12s\n", c.name.c_str(),
+    if (floorPeak >= 0)
+      peak_text += " (ref " + std::to_string(floorPeak / 1024) + " KiB)";
+    std::printf("%-38s %12s %12s %7.2f %12s\n", c.name.c_str(),
                 Human(t).c_str(), Human(f).c_str(), ratio, peak_text.c_str());
     char line[512];
     std::snprintf(

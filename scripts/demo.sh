@@ -39,6 +39,15 @@ run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key "1=T
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key 2=0x8E4585 --result 3 --json
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --key 1=Mauve --result 0
 
+# Tables: field names, a mistyped key, every match, a list of keys, dumps.
+run wdb --defs "$defs" --file "$out/relics.wdb" --key EntryID=5003 --result Name
+run wdb --defs "$defs" --file "$out/relics.wdb" --key Level=forty --result Name
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table 'Tables\Regions.dbc' --key Tier=2 --result ID --all
+printf '5001\n5003\n9999\n' >"$out/keys.txt"
+run wdb --defs "$defs" --file "$out/relics.wdb" --key EntryID --keys-from "$out/keys.txt" --result Name --json
+run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --dump
+run wdb --defs "$defs" --file "$out/relics.wdb" --dump --format jsonl --fields EntryID,Name,Weight
+
 if [[ $python_ok -eq 1 ]]; then
   line='import selvane; t = selvane.Definitions("examples/sample-defs.xml").open_wdb("build-demo/samples/relics.wdb"); print(len(t), t.get("Name", "Echo Shell #3", "Level"), t.find_all("Rarity", -3)[:4])'
   echo "\$ python3 -c '$line'"

@@ -126,14 +126,12 @@ class CDbcSnapshot final : public CTableSnapshot {
   int Query(DBParam_t& key, DBParam_t& result) const override {
     if (!NamesColumn(key.fieldIndex) || !NamesColumn(result.fieldIndex))
       return -1;
-    DbcField keyField, resultField;
-    const int located =
-        CDbcCursor::Locate(fields_, key.fieldIndex, &keyField) |
-        CDbcCursor::Locate(fields_, result.fieldIndex, &resultField);
+    const Layout& keyField = LayoutOf(key.fieldIndex);
+    const Layout& resultField = LayoutOf(result.fieldIndex);
     // Both types are written, whatever the scan then finds.
     key.type = keyField.type;
     result.type = resultField.type;
-    if (located != 0) return -1;
+    if (!keyField.located || !resultField.located) return -1;
     const std::int32_t found = First(key.fieldIndex, keyField, key);
     if (found < 0) return -1;
     return Store(resultField, found, result);
@@ -143,10 +141,9 @@ class CDbcSnapshot final : public CTableSnapshot {
               std::vector<std::int32_t>& records) const override {
     records.clear();
     if (!NamesColumn(key.fieldIndex)) return -1;
-    DbcField field;
-    const int located = CDbcCursor::Locate(fields_, key.fieldIndex, &field);
+    const Layout& field = LayoutOf(key.fieldIndex);
     key.type = field.type;
-    if (located != 0) return -1;
+    if (!field.located) return -1;
     const KeyTable* table = IndexOf(key.fieldIndex, field);
     std::uint32_t word = 0;
     if (table == nullptr || !KeyWord(field.kind, key, &word)) return -1;
@@ -177,18 +174,14 @@ class CDbcSnapshot final : public CTableSnapshot {
         !NamesColumn(field.fieldIndex)) {
       return -1;
     }
-    DbcField f;
-    const int located = CDbcCursor::Locate(fields_, field.fieldIndex, &f);
+    const Layout& f = LayoutOf(field.fieldIndex);
     field.type = f.type;
-    if (located != 0) return -1;
+    if (!f.located) return -1;
     return Store(f, record, field);
   }
 
   std::int32_t FieldType(std::int32_t index) const override {
-    if (!NamesColumn(index)) return -1;
-    DbcField f;
-    CDbcCursor::Locate(fields_, index, &f);
-    return f.type;
+    return NamesColumn(index) ? LayoutOf(index).type : -1;
   }
 
   int FieldIndex(const std::string& name) const override {
@@ -222,6 +215,21 @@ class CDbcSnapshot final : public CTableSnapshot {
     CReadWindow records, strings;
     CDbcCursor cursor;
   };
+
+  // Where a field lies, as Locate finds it, worked out once.
+  struct Layout : DbcField {
+    bool located = false;
+  };
+
+  const Layout& LayoutOf(std::int32_t index) const {
+    const Layout* layout = layouts_.Get(index, [&] {
+      auto made = std::make_unique<Layout>();
+      made->located = CDbcCursor::Locate(fields_, index, made.get()) == 0;
+      return made;
+    });
+    if (layout == nullptr) throw std::bad_alloc();
+    return *layout;
+  }
 
   bool NamesColumn(std::int32_t index) const {
     return index >= 0 && index < header_.fieldCount;
@@ -293,6 +301,7 @@ class CDbcSnapshot final : public CTableSnapshot {
   FieldMap fields_;
   DBCHeader_t header_{};
   CIndexCache<KeyTable> indexes_;
+  CIndexCache<Layout> layouts_;
 };
 
 }  // namespace

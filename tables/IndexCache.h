@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
-// The indexes of one table by key field, each built once on first use and
-// kept until the table goes. Safe for any number of threads at once: the
-// first user of a field builds its index under a lock, later users of the
-// first kDirect fields find it with one atomic load.
+// What one table keeps per field (its index, its layout), each built once on
+// first use and kept until the table goes. Safe for any number of threads at
+// once: the first user of a field builds its index under a lock, later users of
+// the first kDirect fields find it with one atomic load.
 template <typename Index>
 class CIndexCache {
  public:
@@ -59,7 +59,7 @@ class CIndexCache {
   }
 
  private:
-  static constexpr std::int32_t kDirect = 64;
+  static constexpr std::int32_t kDirect = 256;
   mutable std::atomic<const Index*> direct_[kDirect];
   mutable std::mutex mutex_;
   mutable std::map<std::int32_t, std::unique_ptr<Index>> built_;

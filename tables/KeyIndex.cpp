@@ -36,12 +36,6 @@ void CKeyIndex::Skip() {
   next_.push_back(kSkipped);
 }
 
-std::size_t CKeyIndex::SlotOf(std::uint32_t word) const {
-  // Fibonacci hashing: the top bits of the product spread any word.
-  const std::uint32_t mixed = word * 0x9E3779B1u;
-  return shift_ >= 32 ? 0 : static_cast<std::size_t>(mixed >> shift_);
-}
-
 void CKeyIndex::Finish() {
   std::size_t slots = 2;
   int bits = 1;
@@ -50,7 +44,7 @@ void CKeyIndex::Finish() {
     ++bits;
   }
   shift_ = 32 - bits;
-  slots_.assign(slots, kNone);
+  slots_.assign(slots, Slot());
   const std::size_t mask = slots - 1;
   // From the last record to the first, so that each chain ends up in file
   // order with its first record at the head.
@@ -61,26 +55,19 @@ void CKeyIndex::Finish() {
     }
     const std::uint32_t word = words_[r];
     std::size_t s = SlotOf(word);
-    while (slots_[s] != kNone &&
-           words_[static_cast<std::size_t>(slots_[s])] != word) {
+    while (slots_[s].record != kNone && slots_[s].word != word) {
       s = (s + 1) & mask;
     }
-    next_[r] = slots_[s];
-    slots_[s] = static_cast<std::int32_t>(r);
+    next_[r] = slots_[s].record;
+    slots_[s].word = word;
+    slots_[s].record = static_cast<std::int32_t>(r);
   }
-}
-
-std::int32_t CKeyIndex::Head(std::uint32_t word) const {
-  if (slots_.empty()) return kNone;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t s = SlotOf(word);; s = (s + 1) & mask) {
-    const std::int32_t r = slots_[s];
-    if (r == kNone || words_[static_cast<std::size_t>(r)] == word) return r;
-  }
+  words_.clear();
+  words_.shrink_to_fit();
 }
 
 std::size_t CKeyIndex::MemoryBytes() const {
   return words_.capacity() * sizeof(std::uint32_t) +
          next_.capacity() * sizeof(std::int32_t) +
-         slots_.capacity() * sizeof(std::int32_t);
+         slots_.capacity() * sizeof(Slot);
 }

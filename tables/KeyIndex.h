@@ -13,8 +13,9 @@
 // share a word, the caller tells which records of the chain really hold the
 // key (Find's verify).
 //
-// Memory: 4 bytes per record for the words, 4 for the chains, and 4 per slot
-// of a table kept at most half full.
+// Memory: 4 bytes per record for the chains and 8 per slot (a word and the
+// first record holding it) of a table kept at most half full; the words of
+// the records are dropped once the slots hold them.
 class CKeyIndex {
  public:
   static constexpr std::int32_t kNone = -1;
@@ -54,18 +55,35 @@ class CKeyIndex {
 
  private:
   // The first record added with this word, or kNone.
-  std::int32_t Head(std::uint32_t word) const;
+  std::int32_t Head(std::uint32_t word) const {
+    if (slots_.empty()) return kNone;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t s = SlotOf(word);; s = (s + 1) & mask) {
+      const Slot& slot = slots_[s];
+      if (slot.record == kNone || slot.word == word) return slot.record;
+    }
+  }
   // The next record of the same word, or kNone.
   std::int32_t Next(std::int32_t record) const {
     return next_[static_cast<std::size_t>(record)];
   }
-  std::size_t SlotOf(std::uint32_t word) const;
+  std::size_t SlotOf(std::uint32_t word) const {
+    // Fibonacci hashing: the top bits of the product spread any word.
+    return static_cast<std::size_t>((word * 0x9E3779B1u) >> shift_);
+  }
 
-  std::vector<std::uint32_t> words_;
-  // Before Finish: 0 added with a word, kNone skipped. After: the chains.
+  // A word and the first record holding it, side by side: a look-up reads
+  // one place.
+  struct Slot {
+    std::uint32_t word = 0;
+    std::int32_t record = kNone;
+  };
+
+  std::vector<std::uint32_t> words_;  // until Finish
+  // Before Finish: kNone added with a word, or skipped. After: the chains.
   std::vector<std::int32_t> next_;
-  std::vector<std::int32_t> slots_;  // head record of a word, or kNone
-  int shift_ = 32;
+  std::vector<Slot> slots_;
+  int shift_ = 31;
 };
 
 #endif  // SELVANE_TABLES_KEYINDEX_H_

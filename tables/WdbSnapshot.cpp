@@ -106,10 +106,9 @@ class CWdbSnapshot final : public CTableSnapshot {
         !CWdbField::Names(fields_, result.fieldIndex)) {
       return -1;
     }
-    const CWdbField keyField(fields_, key.fieldIndex);
-    const std::int32_t found = First(keyField, key);
+    const std::int32_t found = First(FieldOf(key.fieldIndex), key);
     if (found < 0) return -1;
-    const CWdbField resultField(fields_, result.fieldIndex);
+    const CWdbField& resultField = FieldOf(result.fieldIndex);
     result.type = resultField.type();
     return Store(found, resultField, result);
   }
@@ -118,7 +117,7 @@ class CWdbSnapshot final : public CTableSnapshot {
               std::vector<std::int32_t>& records) const override {
     records.clear();
     if (!CWdbField::Names(fields_, key.fieldIndex)) return -1;
-    const CWdbField field(fields_, key.fieldIndex);
+    const CWdbField& field = FieldOf(key.fieldIndex);
     const KeyTable* table = IndexOf(field);
     if (table == nullptr) return -1;
     WriteKeyType(field, *table, key, false);
@@ -144,14 +143,13 @@ class CWdbSnapshot final : public CTableSnapshot {
         !CWdbField::Names(fields_, field.fieldIndex)) {
       return -1;
     }
-    const CWdbField f(fields_, field.fieldIndex);
+    const CWdbField& f = FieldOf(field.fieldIndex);
     field.type = f.type();
     return Store(record, f, field);
   }
 
   std::int32_t FieldType(std::int32_t index) const override {
-    return CWdbField::Names(fields_, index) ? CWdbField(fields_, index).type()
-                                            : -1;
+    return CWdbField::Names(fields_, index) ? FieldOf(index).type() : -1;
   }
 
   int FieldIndex(const std::string& name) const override {
@@ -182,6 +180,14 @@ class CWdbSnapshot final : public CTableSnapshot {
     CReadWindow window;
     CWdbCursor cursor;
   };
+
+  // The walk to field index (one the definitions name), made once.
+  const CWdbField& FieldOf(std::int32_t index) const {
+    const CWdbField* field = layouts_.Get(
+        index, [&] { return std::make_unique<CWdbField>(fields_, index); });
+    if (field == nullptr) throw std::bad_alloc();
+    return *field;
+  }
 
   // One key field's index, and how far its scan framed records.
   struct KeyTable {
@@ -276,6 +282,7 @@ class CWdbSnapshot final : public CTableSnapshot {
   std::vector<const FieldAttr_t*> order_;  // field index to definition
   std::vector<std::int32_t> starts_;       // record index to its start
   CIndexCache<KeyTable> indexes_;
+  CIndexCache<CWdbField> layouts_;
 };
 
 }  // namespace

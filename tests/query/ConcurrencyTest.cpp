@@ -325,4 +325,72 @@ TEST_F(ConcurrencyTest, FirstArchiveOpensFromManyThreadsAtOnce) {
   EXPECT_EQ(0, Mismatches(runs, Serial(probes)));
 }
 
+// One const table queried from many threads at once, every thread starting
+// on fields whose index does not exist yet: each index is built once and
+// every answer is the query object's.
+TEST_F(ConcurrencyTest, ThreadsShareOneTable) {
+  TempDir dir;
+  DefinitionBuilder defs("WDBFile");
+  defs.Table("items.wdb")
+      .Field("Id", {{"position", "0"}, {"type", "integer"}})
+      .Field("Length", {{"position", "1"}, {"type", "integer"}})
+      .Field("Name", {{"position", "2"}, {"type", "cstring"}})
+      .Field("Level", {{"position", "3"}, {"type", "integer"}, {"size", "4"}})
+      .Field("Rate", {{"position", "4"}, {"type", "float"}, {"size", "4"}});
+  CSelvaneObject db;
+  ASSERT_EQ(0, db.InitConfig(defs.WriteTo(dir, "defs.xml")));
+  WdbBuilder wdb;
+  for (int i = 0; i < 2000; ++i) {
+    wdb.Record(i % 700)
+        .CString("n" + std::to_string(i % 300))
+        .Int(i % 50)
+        .Float(static_cast<float>(i % 40) / 4.0f);
+  }
+  const std::wstring path = Widen(dir.Write("items.wdb", wdb.bytes()));
+  CSelvaneTable table;
+  ASSERT_EQ(0, table.OpenWDB(db, path));
+  const CSelvaneTable& shared = table;
+
+  struct Ask {
+    DBParam_t key, result;
+  };
+  std::mt19937 rng(7);
+  std::vector<Ask> asks;
+  for (int q = 0; q < 400; ++q) {
+    Ask a;
+    a.key.fieldIndex = static_cast<std::int32_t>(rng() % 5);
+    a.key.intValue = static_cast<std::int32_t>(rng() % 60);
+    a.key.floatValue = static_cast<float>(rng() % 45) / 4.0f;
+    a.key.strValue = "n" + std::to_string(rng() % 320);
+    a.result.fieldIndex = static_cast<std::int32_t>(rng() % 5);
+    asks.push_back(a);
+  }
+  std::vector<Ask> want = asks;
+  std::vector<int> wantRc;
+  for (Ask& a : want) wantRc.push_back(db.QueryWDB(path, a.key, a.result));
+
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (std::size_t i = 0; i < asks.size(); ++i) {
+        const std::size_t q =
+            (i + static_cast<std::size_t>(t) * 50) % asks.size();
+        Ask a = asks[q];
+        const int rc = shared.Query(a.key, a.result);
+        if (rc != wantRc[q] || a.key.type != want[q].key.type ||
+            a.result.type != want[q].result.type ||
+            a.result.intValue != want[q].result.intValue ||
+            a.result.strValue != want[q].result.strValue ||
+            std::memcmp(&a.result.floatValue, &want[q].result.floatValue, 4) !=
+                0) {
+          ++mismatches;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(0, mismatches.load());
+}
+
 }  // namespace
