@@ -8,8 +8,13 @@
 #include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
-#include <SelvaneLibrary/FieldAttr.h>
 #include <SelvaneLibrary/SelvaneTable.h>
+
+// The field records (FieldMap, FieldAttr_t) and type codes, named here
+// unqualified whether the public headers put them in namespace selvane or
+// not.
+namespace selvane {}
+using namespace selvane;  // NOLINT(google-build-using-namespace)
 
 // A table file's bytes, read whole.
 struct TableBytes {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -370,5 +371,10 @@ int main(int argc, char** argv) {
     std::printf("%s", UsageText());
     return kAnswered;
   }
-  return Session(request).Run();
+  try {
+    return Session(request).Run();
+  } catch (const std::bad_alloc&) {
+    // A damaged header can claim billions of fields or records.
+    return Fail("not enough memory");
+  }
 }
