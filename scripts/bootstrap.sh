@@ -19,6 +19,9 @@ REQUIRED_PACKAGES=(
   libgtest-dev
   libbenchmark-dev
   binutils
+  pybind11-dev
+  python3-dev
+  python3-pytest
 )
 
 # Used when present; a failed install is reported and skipped.

@@ -10,6 +10,10 @@ out="$build/samples"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSELVANE_TESTS=OFF -DSELVANE_BENCH=OFF >/dev/null
 cmake --build "$build" --target selvane make_samples -j2 >/dev/null
+# The Python module, where pybind11 and the Python headers are present.
+python_ok=0
+cmake --build "$build" --target selvane_python -j2 >/dev/null 2>&1 &&
+  python_ok=1
 mkdir -p "$out"
 "$build/examples/make_samples" "$out"
 
@@ -43,3 +47,11 @@ printf '5001\n5003\n9999\n' >"$out/keys.txt"
 run wdb --defs "$defs" --file "$out/relics.wdb" --key EntryID --keys-from "$out/keys.txt" --result Name --json
 run dbc --defs "$defs" --archive "$out/sample.mpq" --table Colors.dbc --dump
 run wdb --defs "$defs" --file "$out/relics.wdb" --dump --format jsonl --fields EntryID,Name,Weight
+
+if [[ $python_ok -eq 1 ]]; then
+  line='import selvane; t = selvane.Definitions("examples/sample-defs.xml").open_wdb("build-demo/samples/relics.wdb"); print(len(t), t.get("Name", "Echo Shell #3", "Level"), t.find_all("Rarity", -3)[:4])'
+  echo "\$ python3 -c '$line'"
+  sh "$build/python/run-python" -c "$line" || echo "(exit status $?)"
+else
+  echo "(Python module not built: scripts/bootstrap.sh installs pybind11-dev and python3-dev)"
+fi

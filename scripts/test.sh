@@ -101,6 +101,30 @@ stage_threads() {
   return "$status"
 }
 
+# The Python module's pytest suite on the release and the sanitizer builds
+# (each its own module and command line); a module that was not built fails
+# the stage.
+run_pytest() {
+  local dir="$ROOT/$1" status=0
+  cmake --build "$dir" -j "$JOBS" --target pytest 2>&1 |
+    tee "$dir/pytest.log" || status=1
+  local passed failed
+  passed=$(grep -oE '[0-9]+ passed' "$dir/pytest.log" | tail -n 1 | cut -d' ' -f1)
+  failed=$(grep -oE '[0-9]+ (failed|error)' "$dir/pytest.log" |
+    awk '{n += $1} END {print n + 0}')
+  PASSED_TESTS=$((PASSED_TESTS + ${passed:-0}))
+  FAILED_TESTS=$((FAILED_TESTS + failed))
+  [[ $status -eq 0 && ${passed:-0} -gt 0 ]]
+}
+
+stage_python() {
+  local status=0
+  run_pytest build-release || status=1
+  UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
+    run_pytest build-asan || status=1
+  return "$status"
+}
+
 # The Windows DLL, its tests and the command line, cross-built with
 # mingw-w64 and run under Wine (scripts/test-windows.sh; it installs what it
 # needs). Its summary says when the archive reader was left out.
@@ -162,6 +186,7 @@ main() {
   run_stage "release build (RelWithDebInfo)" stage_release
   run_stage "sanitizer build (ASan+UBSan)" stage_sanitizers
   run_stage "thread sanitizer (concurrency tests)" stage_threads
+  run_stage "Python module (pytest)" stage_python
   run_stage "Windows build, tests under Wine (mingw-w64)" stage_windows
   run_stage "fuzz targets (libFuzzer, 20 s each)" stage_fuzz
   print_summary
