@@ -17,6 +17,7 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
     : index_(index) {
   if (index < kFirstDataIndex) return;  // a framing word
   bool forward = true;                  // no passed-over size is negative
+  steps_.reserve(2 * static_cast<std::size_t>(index));
   std::int32_t i = 0;
   for (const auto& entry : fields) {
     const selvane::FieldAttr_t& f = entry.second;
@@ -38,16 +39,16 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
   // the position once per text instead of once per field.
   forward_ = forward;
   if (forward) {
-    std::vector<Step> merged;
+    std::size_t kept = 0;
     for (const Step& step : steps_) {
-      if (!merged.empty() && !merged.back().text) {
-        merged.back().fixed += step.fixed;
-        merged.back().text = step.text;
+      if (kept != 0 && !steps_[kept - 1].text) {
+        steps_[kept - 1].fixed += step.fixed;
+        steps_[kept - 1].text = step.text;
       } else {
-        merged.push_back(step);
+        steps_[kept++] = step;
       }
     }
-    steps_.swap(merged);
+    steps_.resize(kept);
   }
   switch (type_) {
     case selvane::kTypeInteger:
