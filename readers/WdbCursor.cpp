@@ -15,8 +15,11 @@ bool Within(std::int64_t pos) {
 
 CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
     : index_(index) {
-  if (index < kFirstDataIndex) return;  // a framing word
-  bool forward = true;                  // no passed-over size is negative
+  if (index < kFirstDataIndex) {  // a framing word: no steps
+    offset_ = 4 * index;
+    return;
+  }
+  bool forward = true;  // no passed-over size is negative
   steps_.reserve(2 * static_cast<std::size_t>(index));
   std::int32_t i = 0;
   for (const auto& entry : fields) {

@@ -67,6 +67,9 @@ class CWdbField {
   bool forward_ = true;  // the walk never moves back: it can run in place
   ValueKind kind_ = ValueKind::kInteger;
   std::size_t width_ = 4;  // bytes of a number's value; 0 for a text
+  // Where the walk starts in the record: a framing word's own offset, so
+  // that the held scan needs no branch for it, or the data's.
+  std::int64_t offset_ = 8;
   std::vector<Step> steps_;
 };
 
@@ -153,9 +156,9 @@ class CWdbCursor {
   template <typename OnHeld, typename OnField>
   int Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
            WdbRecord* last, std::int64_t* framed);
-  // The field's value in the held bytes of a record whose data starts at
-  // p: *n its width, or a text's length; null when the bytes up to end do
-  // not hold it whole.
+  // The field's value in the held bytes of a record, its walk starting at
+  // p (the record's start + offset_): *n its width, or a text's length;
+  // null when the bytes up to end do not hold it whole.
   static const char* WalkHeld(const char* p, const char* end,
                               const CWdbField& field, std::size_t* n);
 
@@ -212,9 +215,7 @@ int CWdbCursor::Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
     while (held - (start - first) >= kFrameSize) {
       const char* p = base + (start - first);
       std::size_t n = 4;
-      const char* value =
-          field.index_ < 2 ? p + 4 * field.index_
-                           : WalkHeld(p + kFrameSize, base + held, field, &n);
+      const char* value = WalkHeld(p + field.offset_, base + held, field, &n);
       if (value == nullptr) break;
       const WdbRecord record{start, DecodeInt32(p), DecodeInt32(p + 4)};
       ++count;
