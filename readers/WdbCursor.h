@@ -211,21 +211,30 @@ int CWdbCursor::Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
     const char* base = nullptr;
     const auto held =
         static_cast<std::int64_t>(in_place ? window_->HeldAt(start, &base) : 0);
-    const std::int32_t first = start;
-    while (held - (start - first) >= kFrameSize) {
-      const char* p = base + (start - first);
+    // Offsets from the first held record; room is how far a record may
+    // start from it and still be at a position.
+    const std::int64_t room = CReadWindow::kMaxPosition - start;
+    std::int64_t off = 0;
+    while (held - off >= kFrameSize) {
+      const char* p = base + off;
       std::size_t n = 4;
       const char* value = WalkHeld(p + field.offset_, base + held, field, &n);
       if (value == nullptr) break;
-      const WdbRecord record{start, DecodeInt32(p), DecodeInt32(p + 4)};
+      const std::int32_t length = DecodeInt32(p + 4);
+      const WdbRecord record{static_cast<std::int32_t>(start + off),
+                             DecodeInt32(p), length};
       ++count;
       verdict = onHeld(record, value, n);
-      if (verdict != 0 || !NextStart(record, &start)) {
+      // A length of -8 or less would repeat the record or move back.
+      if (verdict != 0 || length <= -kFrameSize ||
+          off + kFrameSize + length > room) {
         *last = record;
         *framed = count;
         return verdict != 0 ? verdict : -1;
       }
+      off += kFrameSize + length;
     }
+    start = static_cast<std::int32_t>(start + off);
     // One record through the window.
     verdict = -1;
     if (ReadRecord(start, last) != 0) break;
