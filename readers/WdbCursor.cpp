@@ -15,8 +15,12 @@ bool Within(std::int64_t pos) {
 
 CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
     : index_(index) {
-  if (index < kFirstDataIndex) return;  // a framing word
-  bool forward = true;                  // no passed-over size is negative
+  if (index < kFirstDataIndex) {  // a framing word: no steps
+    offset_ = 4 * index;
+    return;
+  }
+  bool forward = true;  // no passed-over size is negative
+  steps_.reserve(2 * static_cast<std::size_t>(index));
   std::int32_t i = 0;
   for (const auto& entry : fields) {
     const selvane::FieldAttr_t& f = entry.second;
@@ -38,16 +42,16 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
   // the position once per text instead of once per field.
   forward_ = forward;
   if (forward) {
-    std::vector<Step> merged;
+    std::size_t kept = 0;
     for (const Step& step : steps_) {
-      if (!merged.empty() && !merged.back().text) {
-        merged.back().fixed += step.fixed;
-        merged.back().text = step.text;
+      if (kept != 0 && !steps_[kept - 1].text) {
+        steps_[kept - 1].fixed += step.fixed;
+        steps_[kept - 1].text = step.text;
       } else {
-        merged.push_back(step);
+        steps_[kept++] = step;
       }
     }
-    steps_.swap(merged);
+    steps_.resize(kept);
   }
   switch (type_) {
     case selvane::kTypeInteger:
@@ -66,6 +70,7 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
       readable_ = false;
       break;
   }
+  width_ = WidthOf(kind_);
 }
 
 int CWdbCursor::ReadHeader(WDBHeader_t* header) {
@@ -88,66 +93,67 @@ std::int64_t CWdbCursor::PastTextThroughWindow(std::int64_t pos) {
 }
 
 template <typename Equal>
-int CWdbCursor::FindNumber(const CWdbField& field, DBParam_t& key,
-                           std::size_t width, Equal&& equal, WdbRecord* found) {
-  const bool data = field.index() >= kFirstDataIndex;
+int CWdbCursor::FindNumber(const CWdbField& field, Equal&& equal,
+                           WdbRecord* found, std::int64_t* framed) {
   return Scan(
       field,
-      [&](const WdbRecord&) {
-        if (data) key.type = field.type();
-      },
       [&](const WdbRecord&, const char* p, std::size_t) {
         return equal(p) ? 1 : 0;
       },
       [&](const WdbRecord&, std::int64_t pos) {
-        const char* p = window_->At(pos, width);
+        const char* p = window_->At(pos, field.width_);
         if (p == nullptr) return -1;
         return equal(p) ? 1 : 0;
       },
-      found);
+      found, framed);
 }
 
 int CWdbCursor::Find(const CWdbField& field, DBParam_t& key, WdbRecord* found) {
+  std::int64_t framed = 0;
   int status = -1;
   switch (field.kind_) {
     case ValueKind::kInteger: {
       const std::int32_t want = key.intValue;
       status = FindNumber(
-          field, key, 4,
-          [want](const char* p) { return DecodeInt32(p) == want; }, found);
+          field, [want](const char* p) { return DecodeInt32(p) == want; },
+          found, &framed);
       break;
     }
     case ValueKind::kByte: {
       const std::int32_t want = key.intValue;
       status = FindNumber(
-          field, key, 1,
+          field,
           [want](const char* p) {
             return static_cast<signed char>(*p) == want;
           },
-          found);
+          found, &framed);
       break;
     }
     case ValueKind::kFloat: {
       const float want = key.floatValue;  // IEEE equality, as NumberMatches
       status = FindNumber(
-          field, key, 4,
-          [want](const char* p) { return DecodeFloat(p) == want; }, found);
+          field, [want](const char* p) { return DecodeFloat(p) == want; },
+          found, &framed);
       break;
     }
     case ValueKind::kString:
       status = Scan(
-          field, [&](const WdbRecord&) { key.type = field.type(); },
+          field,
           [&](const WdbRecord&, const char* p, std::size_t n) {
             return TextMatches(p, n, key) ? 1 : 0;
           },
           [&](const WdbRecord&, std::int64_t pos) {
             return MatchTextAt(*window_, pos, key);
           },
-          found);
+          found, &framed);
       break;
   }
+  // A data field's type is written for every record framed; the matchers
+  // do not read it, so once after the scan is the same.
+  const bool data = field.index() >= kFirstDataIndex;
+  if (data && framed != 0) key.type = field.type();
   if (status != 1) return -1;
-  if (field.index() < kFirstDataIndex) key.type = selvane::kTypeInteger;
+  if (!data) key.type = selvane::kTypeInteger;
   return 0;
 }
 

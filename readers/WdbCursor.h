@@ -66,6 +66,10 @@ class CWdbField {
   bool readable_ = true;
   bool forward_ = true;  // the walk never moves back: it can run in place
   ValueKind kind_ = ValueKind::kInteger;
+  std::size_t width_ = 4;  // bytes of a number's value; 0 for a text
+  // Where the walk starts in the record: a framing word's own offset, so
+  // that the held scan needs no branch for it, or the data's.
+  std::int64_t offset_ = 8;
   std::vector<Step> steps_;
 };
 
@@ -142,20 +146,19 @@ class CWdbCursor {
   std::int64_t PastTextThroughWindow(std::int64_t pos);
   // Find for one kind of number: equal(p) tests the field's bytes.
   template <typename Equal>
-  int FindNumber(const CWdbField& field, DBParam_t& key, std::size_t width,
-                 Equal&& equal, WdbRecord* found);
-  // The one loop over the records: onField(record, pos) decides on the
-  // field at pos, 1 stop, 0 go on, -1 fail. onFrame(record) runs first on
-  // every record framed.
-  // onHeld(record, p, n) decides on the field's value held in place (as
-  // VisitField hands it over); onField(record, pos) on the one at pos,
-  // through the window.
-  template <typename OnFrame, typename OnHeld, typename OnField>
-  int Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
-           OnField&& onField, WdbRecord* last);
-  // The field's value in the held bytes of a record whose data starts at
-  // p: *n its width, or a text's length; null when the bytes up to end do
-  // not hold it whole.
+  int FindNumber(const CWdbField& field, Equal&& equal, WdbRecord* found,
+                 std::int64_t* framed);
+  // The one loop over the records. onHeld(record, p, n) decides on the
+  // field's value held in place (as VisitField hands it over);
+  // onField(record, pos) on the one at pos, through the window: 1 stop,
+  // 0 go on, -1 fail. *last is the record the scan ended on, *framed the
+  // count of records whose framing words were read.
+  template <typename OnHeld, typename OnField>
+  int Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
+           WdbRecord* last, std::int64_t* framed);
+  // The field's value in the held bytes of a record, its walk starting at
+  // p (the record's start + offset_): *n its width, or a text's length;
+  // null when the bytes up to end do not hold it whole.
   static const char* WalkHeld(const char* p, const char* end,
                               const CWdbField& field, std::size_t* n);
 
@@ -186,8 +189,8 @@ inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
     if (nul == nullptr) return nullptr;
     p = static_cast<const char*>(nul) + 1;
   }
-  if (field.kind_ != ValueKind::kString) {
-    *n = WidthOf(field.kind_);
+  if (field.width_ != 0) {
+    *n = field.width_;
     return *n <= static_cast<std::size_t>(end - p) ? p : nullptr;
   }
   const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
@@ -196,52 +199,63 @@ inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
   return p;
 }
 
-template <typename OnFrame, typename OnHeld, typename OnField>
-int CWdbCursor::Scan(const CWdbField& field, OnFrame&& onFrame, OnHeld&& onHeld,
-                     OnField&& onField, WdbRecord* last) {
-  const bool in_place = field.forward_;
+template <typename OnHeld, typename OnField>
+int CWdbCursor::Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
+                     WdbRecord* last, std::int64_t* framed) {
+  const bool in_place = field.forward_ && field.readable_;
+  std::int64_t count = 0;
   std::int32_t start = kFirstRecord;
+  int verdict = -1;
   for (;;) {
     // The records the window holds whole, in place: no call, no read.
     const char* base = nullptr;
-    const auto held = static_cast<std::int64_t>(
-        in_place && field.readable_ ? window_->HeldAt(start, &base) : 0);
-    const std::int64_t first = start;
-    while (held - (start - first) >= kFrameSize) {
-      const char* p = base + (start - first);
+    const auto held =
+        static_cast<std::int64_t>(in_place ? window_->HeldAt(start, &base) : 0);
+    // Offsets from the first held record; room is how far a record may
+    // start from it and still be at a position.
+    const std::int64_t room = CReadWindow::kMaxPosition - start;
+    std::int64_t off = 0;
+    while (held - off >= kFrameSize) {
+      const char* p = base + off;
       std::size_t n = 4;
-      const char* value =
-          field.index_ < 2 ? p + 4 * field.index_
-                           : WalkHeld(p + kFrameSize, base + held, field, &n);
+      const char* value = WalkHeld(p + field.offset_, base + held, field, &n);
       if (value == nullptr) break;
-      last->start = start;
-      last->id = DecodeInt32(p);
-      last->length = DecodeInt32(p + 4);
-      onFrame(*last);
-      const int verdict = onHeld(*last, value, n);
-      if (verdict != 0) return verdict;
-      if (!NextStart(*last, &start)) return -1;
+      const std::int32_t length = DecodeInt32(p + 4);
+      const WdbRecord record{static_cast<std::int32_t>(start + off),
+                             DecodeInt32(p), length};
+      ++count;
+      verdict = onHeld(record, value, n);
+      // A length of -8 or less would repeat the record or move back.
+      if (verdict != 0 || length <= -kFrameSize ||
+          off + kFrameSize + length > room) {
+        *last = record;
+        *framed = count;
+        return verdict != 0 ? verdict : -1;
+      }
+      off += kFrameSize + length;
     }
+    start = static_cast<std::int32_t>(start + off);
     // One record through the window.
-    if (ReadRecord(start, last) != 0) return -1;
-    onFrame(*last);
-    if (!field.readable_) return -1;
+    verdict = -1;
+    if (ReadRecord(start, last) != 0) break;
+    ++count;
+    if (!field.readable_) break;
     const std::int64_t pos = Locate(*last, field);
-    if (pos < 0) return -1;
-    const int verdict = onField(*last, pos);
-    if (verdict != 0) return verdict;
-    if (!NextStart(*last, &start)) return -1;
+    if (pos < 0) break;
+    verdict = onField(*last, pos);
+    if (verdict != 0 || !NextStart(*last, &start)) break;
   }
+  *framed = count;
+  return verdict != 0 ? verdict : -1;
 }
 
 template <typename Visit>
 int CWdbCursor::VisitField(const CWdbField& field, Visit&& visit,
                            std::int64_t* framed) {
-  *framed = 0;
-  const std::size_t width = WidthOf(field.kind_);
+  const std::size_t width = field.width_;
   WdbRecord last;
   return Scan(
-      field, [framed](const WdbRecord&) { ++*framed; },
+      field,
       [&](const WdbRecord& record, const char* p, std::size_t n) {
         return visit(record, p, n) ? 1 : 0;
       },
@@ -256,7 +270,7 @@ int CWdbCursor::VisitField(const CWdbField& field, Visit&& visit,
         if (TextAt(*window_, pos, scratch_, &s, &n) != 0) return -1;
         return visit(record, s, n) ? 1 : 0;
       },
-      &last);
+      &last, framed);
 }
 
 #endif  // SELVANE_READERS_WDBCURSOR_H_
