@@ -1,15 +1,11 @@
 // A DBC table in memory: its bytes, read from the first archive of a list
 // that holds it, and an index per key field asked for, all read through the
 // DBC record cursor.
-#include <StormLib.h>
-
 #include <algorithm>
 #include <limits>
-#include <mutex>
 #include <new>
 
 #include "query/PathUtil.h"
-#include "readers/ArchiveGuard.h"
 #include "readers/ArchiveTable.h"
 #include "readers/Coding.h"
 #include "readers/DbcCursor.h"
@@ -51,31 +47,6 @@ TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
   }
   bytes->size = std::min<std::size_t>(bytes->size, kMaxBytes);
   return TableStatus::kOpen;
-}
-
-// What a failed open met: an archive that does not open, one without the
-// table, or one whose table entry the guards refused. Only asked after a
-// failed open, so the archive library's first-open setup has either run or
-// is not reached.
-enum class Probe { kNoArchive, kNoTable, kRefused };
-
-Probe ProbeArchive(const std::string& path, const std::string& tablePath) {
-  static std::mutex probing;
-  std::lock_guard<std::mutex> lock(probing);
-  if (path.empty() || path.find('\0') != std::string::npos ||
-      tablePath.find('\0') != std::string::npos || !ArchiveIsSafeToOpen(path)) {
-    return Probe::kNoArchive;
-  }
-  HANDLE archive = nullptr;
-  if (!SFileOpenArchive(
-          path.c_str(), 0,
-          MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
-          &archive)) {
-    return Probe::kNoArchive;
-  }
-  const bool has = SFileHasFile(archive, tablePath.c_str());
-  SFileCloseArchive(archive);
-  return has ? Probe::kRefused : Probe::kNoTable;
 }
 
 bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
@@ -318,9 +289,10 @@ TableStatus OpenDbcSnapshot(const selvane::FieldMap& fields,
     if (table.Open(narrow, tablePath) != 0) {
       // A table held but unreadable serves no answers; older copies in
       // later archives are not put in its place.
-      const Probe probe = ProbeArchive(narrow, tablePath);
-      if (probe == Probe::kRefused) return TableStatus::kFileUnopenable;
-      anyOpened = anyOpened || probe == Probe::kNoTable;
+      const CArchiveTable::Failure why = table.failure();
+      if (why == CArchiveTable::Failure::kRefused)
+        return TableStatus::kFileUnopenable;
+      anyOpened = anyOpened || why == CArchiveTable::Failure::kNoTable;
       continue;
     }
     TableBytes bytes;
