@@ -2,6 +2,7 @@
 // that holds it, and an index per key field asked for, all read through the
 // DBC record cursor.
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -91,6 +92,10 @@ class CDbcSnapshot final : public CTableSnapshot {
     Reader reader(bytes_);
     if (reader.cursor.ReadHeader() != 0) return false;
     header_ = reader.cursor.header();
+    // The string block follows the records the header counts.
+    strings_ =
+        CDbcCursor::kHeaderSize +
+        static_cast<std::int64_t>(header_.recordCount) * header_.recordSize;
     return true;
   }
 
@@ -236,9 +241,9 @@ class CDbcSnapshot final : public CTableSnapshot {
         : table(table), field(field), key(key) {}
     bool operator()(std::int32_t record) const {
       if (field.kind != ValueKind::kString) return true;
-      DBParam_t text;
-      return table.Store(field, record, text) == 0 &&
-             text.strValue == key.strValue;
+      std::size_t n = 0;
+      const char* text = table.ValueAt(field, record, &n);
+      return text != nullptr && TextMatches(text, n, key);
     }
     const CDbcSnapshot& table;
     const DbcField& field;
@@ -262,15 +267,51 @@ class CDbcSnapshot final : public CTableSnapshot {
     return table->Find(word, Verifier(*this, field, key));
   }
 
+  // The field's value in record, read in place as the cursor reads it: n
+  // bytes of a number, or a text without its NUL; null when it cannot be
+  // read.
+  const char* ValueAt(const DbcField& field, std::int64_t record,
+                      std::size_t* n) const {
+    const bool text = field.kind == ValueKind::kString;
+    const std::size_t width = text ? 4 : WidthOf(field.kind);
+    const char* p = BytesAt(
+        CDbcCursor::kHeaderSize + record * header_.recordSize + field.offset,
+        width);
+    if (p == nullptr || !text) {
+      *n = width;
+      return p;
+    }
+    const std::int32_t offset = DecodeInt32(p);
+    if (offset < 0) return nullptr;  // would point back into the records
+    const char* s = BytesAt(strings_ + offset, 1);
+    if (s == nullptr) return nullptr;
+    const char* end = bytes_.data.get() + bytes_.size;
+    const void* nul = std::memchr(s, '\0', static_cast<std::size_t>(end - s));
+    if (nul == nullptr) return nullptr;
+    *n = static_cast<std::size_t>(static_cast<const char*>(nul) - s);
+    return s;
+  }
+
+  // The width bytes at pos, a position 0 .. 2^31-1; null past the end.
+  const char* BytesAt(std::int64_t pos, std::size_t width) const {
+    std::int32_t at = 0;
+    if (!ToPosition(pos, &at) ||
+        static_cast<std::size_t>(at) + width > bytes_.size) {
+      return nullptr;
+    }
+    return bytes_.data.get() + at;
+  }
+
   int Store(const DbcField& field, std::int64_t record, DBParam_t& out) const {
-    Reader reader(bytes_);
-    reader.cursor.ReadHeader();
-    return reader.cursor.Store(field, record, out);
+    std::size_t n = 0;
+    const char* value = ValueAt(field, record, &n);
+    return value != nullptr ? StoreValue(field.kind, value, n, out) : -1;
   }
 
   TableBytes bytes_;
   selvane::FieldMap fields_;
   DBCHeader_t header_{};
+  std::int64_t strings_ = 0;  // where the string block starts
   CIndexCache<KeyTable> indexes_;
   CIndexCache<Layout> layouts_;
 };
