@@ -264,6 +264,9 @@ class CDbcSnapshot final : public CTableSnapshot {
     }
     std::uint32_t word = 0;
     if (!KeyWord(field.kind, key, &word)) return -1;
+    // Numbers have a word of their own: the chain's first record holds them.
+    if (field.kind != ValueKind::kString)
+      return table->Find(word, [](std::int32_t) { return true; });
     return table->Find(word, Verifier(*this, field, key));
   }
 

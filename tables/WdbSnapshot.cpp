@@ -254,10 +254,18 @@ class CWdbSnapshot final : public CTableSnapshot {
     std::uint32_t word = 0;
     const std::int32_t found =
         field.readable() && KeyWord(field.kind(), key, &word)
-            ? table->hash.Find(word, Verifier(*this, field, key))
+            ? FindFirst(table->hash, word, field, key)
             : CKeyIndex::kNone;
     WriteKeyType(field, *table, key, found >= 0);
     return found;
+  }
+
+  // Numbers have a word of their own: the chain's first record holds them.
+  std::int32_t FindFirst(const CKeyIndex& hash, std::uint32_t word,
+                         const CWdbField& field, const DBParam_t& key) const {
+    if (field.kind() != ValueKind::kString)
+      return hash.Find(word, [](std::int32_t) { return true; });
+    return hash.Find(word, Verifier(*this, field, key));
   }
 
   // Without an index (no memory for one): the query's own scan.
