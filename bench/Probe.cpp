@@ -2,8 +2,9 @@
 // of times, for counting instructions under callgrind rather than timing:
 //   valgrind --tool=callgrind --toggle-collect=SelvaneProbeRun
 //     selvane_probe KIND RECORDS raw|zlib TIMES
-// KIND: string, int (DBC), wdb (the int after the cstring), or any of them
-// prefixed with floor-. raw|zlib applies to DBC only.
+// KIND: string, int (DBC), wdb (the int after the cstring), table-int,
+// table-wdb (an open table asked by id, as the table bench asks it), or any
+// of them prefixed with floor-. raw|zlib applies to DBC only.
 // The files are written, and one warm-up lookup made, outside the counted
 // function, so the count divided by TIMES is the cost of one lookup.
 #include <SelvaneLibrary/SelvaneLibrary.h>
@@ -20,6 +21,7 @@
 
 #include "bench/BenchData.h"
 #include "bench/Floors.h"
+#include "bench/TableReference.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +34,23 @@ struct Probe {
   std::string table = "Tables\\Bench.dbc";
   std::string wdb;
   CSelvaneObject db;
+  std::string wdbDistinct;  // the table bench's WDB layout
+  CSelvaneTable snapshot;
+  TableReference reference;
 };
+
+// The table kinds: one open, then lookups by id from memory.
+bool OpenTable(Probe& p) {
+  const bool wdb = p.what.find("wdb") != std::string::npos;
+  if (p.what.compare(0, 6, "floor-") == 0) {
+    return wdb ? p.reference.OpenWdb(p.wdbDistinct, 0)
+               : p.reference.OpenDbc(p.archive, p.table, 0);
+  }
+  const std::string path = wdb ? p.wdbDistinct : p.archive;
+  const std::wstring wide(path.begin(), path.end());
+  return wdb ? p.snapshot.OpenWDB(p.db, wide) == 0
+             : p.snapshot.OpenDBC(p.db, wide, p.table) == 0;
+}
 
 // The last record, by its id (int) or by its name (string); true when the
 // answer is right.
@@ -40,6 +58,23 @@ bool Once(const Probe& p) {
   const std::int32_t last = p.records - 1;
   const std::string name = benchdata::DbcName(last);
   const float weight = static_cast<float>(last) / 2.0f;
+  if (p.what == "table-wdb" || p.what == "table-int") {
+    DBParam_t key, result;
+    key.fieldIndex = 0;
+    key.intValue = last + 1;
+    result.fieldIndex = p.what == "table-wdb" ? 6 : 2;
+    if (p.snapshot.Query(key, result) != 0) return false;
+    return p.what == "table-wdb" ? result.floatValue == weight
+                                 : result.intValue == 3 * last;
+  }
+  if (p.what == "floor-table-wdb") {
+    float f = 0.0f;
+    return p.reference.WdbAnswer(last + 1, &f) && f == weight;
+  }
+  if (p.what == "floor-table-int") {
+    std::int32_t i = 0;
+    return p.reference.DbcAnswer(last + 1, &i) && i == 3 * last;
+  }
   if (p.what == "floor-wdb")
     return WdbFloor(p.wdb, 3, 7 * last + 3, benchdata::kAmountSkip) == weight;
   if (p.what == "wdb") {
@@ -81,14 +116,17 @@ extern "C" __attribute__((noinline)) int SelvaneProbeRun(const Probe* p,
 }
 
 int main(int argc, char** argv) {
-  const char* kinds[] = {"string",       "int",       "wdb",
-                         "floor-string", "floor-int", "floor-wdb"};
+  const char* kinds[] = {"string",         "int",       "wdb",
+                         "floor-string",   "floor-int", "floor-wdb",
+                         "table-int",      "table-wdb", "floor-table-int",
+                         "floor-table-wdb"};
   if (argc != 5 ||
       std::find_if(std::begin(kinds), std::end(kinds), [&](const char* k) {
         return std::strcmp(k, argv[1]) == 0;
       }) == std::end(kinds)) {
     std::fprintf(stderr,
-                 "usage: selvane_probe [floor-]string|int|wdb RECORDS "
+                 "usage: selvane_probe [floor-][table-]int|wdb, [floor-]string "
+                 "RECORDS "
                  "raw|zlib TIMES\n");
     return 2;
   }
@@ -106,10 +144,15 @@ int main(int argc, char** argv) {
   p.wdb = (dir / "wdb" / "bench.wdb").string();
   benchdata::WriteDbcArchive(p.archive, p.table, p.records, zlib);
   benchdata::WriteWdb(p.wdb, p.records);
+  fs::create_directories(dir / "distinct");
+  p.wdbDistinct = (dir / "distinct" / "bench.wdb").string();
+  benchdata::WriteWdbDistinct(p.wdbDistinct, p.records);
   benchdata::WriteDefinitions(defs, "Bench.dbc");
   const std::wstring wdefs(defs.begin(), defs.end());
   int status = 1;
-  if (p.records > 0 && p.db.InitConfig(wdefs) == 0 && Once(p)) {
+  const bool table = p.what.find("table-") != std::string::npos;
+  if (p.records > 0 && p.db.InitConfig(wdefs) == 0 &&
+      (!table || OpenTable(p)) && Once(p)) {
     const int right = SelvaneProbeRun(&p, times);
     std::printf("%d of %d lookups right\n", right, times);
     status = right == times ? 0 : 1;

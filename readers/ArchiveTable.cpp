@@ -51,6 +51,7 @@ void CArchiveTable::TableCloser::operator()(void* handle) const {
 int CArchiveTable::Open(const std::string& archivePath,
                         const std::string& tablePath) {
   Close();
+  failure_ = Failure::kNoArchive;
   if (archivePath.empty() || HasNul(archivePath) || HasNul(tablePath)) {
     return -1;
   }
@@ -62,15 +63,24 @@ int CArchiveTable::Open(const std::string& archivePath,
   archive_.reset(archive);
   HANDLE table = nullptr;
   if (!SFileOpenFileEx(archive_.get(), tablePath.c_str(), 0, &table)) {
+    // An entry that is listed but will not open is held, not missing.
+    failure_ = SFileHasFile(archive_.get(), tablePath.c_str())
+                   ? Failure::kRefused
+                   : Failure::kNoTable;
     return -1;
   }
   table_.reset(table);
-  if (TableIsSafeToRead(archivePath, archive_.get(), table_.get())) return 0;
-  table_.reset();  // refused: nothing may read it
-  return -1;
+  failure_ = Failure::kRefused;
+  if (!TableIsSafeToRead(archivePath, archive_.get(), table_.get())) {
+    table_.reset();  // refused: nothing may read it
+    return -1;
+  }
+  failure_ = Failure::kNone;
+  return 0;
 }
 
 void CArchiveTable::Close() {
+  failure_ = Failure::kNone;
   table_.reset();
   archive_.reset();
 }

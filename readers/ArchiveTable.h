@@ -20,10 +20,17 @@ class CArchiveTable : public CByteSource {
   // Closes what is held, then opens the archive (a narrow path) and the
   // table inside it (the path as given, directories included). The archive
   // and the table entry pass the archive guards before the library reads
-  // them. A failed open may leave the archive held until Close.
+  // them. A failed open may leave the archive held until Close; failure()
+  // then tells why it failed.
   int Open(const std::string& archivePath, const std::string& tablePath);
   void Close();
   bool is_open() const { return archive_ && table_; }
+
+  // Why the last Open failed: the archive would not open, it holds no such
+  // table, or it holds one that could not be opened or that the guards
+  // refused. kNone after a successful Open or a Close.
+  enum class Failure { kNone, kNoArchive, kNoTable, kRefused };
+  Failure failure() const { return failure_; }
 
   std::uint32_t ReadAt(std::uint32_t pos, char* dst, std::uint32_t n) override;
 
@@ -39,6 +46,7 @@ class CArchiveTable : public CByteSource {
   // Declared archive first: the table is released before it.
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
+  Failure failure_ = Failure::kNone;
 };
 
 #endif  // SELVANE_READERS_ARCHIVETABLE_H_

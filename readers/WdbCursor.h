@@ -53,6 +53,8 @@ class CWdbField {
   // and a query reading one fails.
   bool readable() const { return readable_; }
   ValueKind kind() const { return kind_; }
+  // True when the walk never moves back, so it can run over bytes in place.
+  bool forward() const { return forward_; }
 
  private:
   friend class CWdbCursor;
@@ -112,6 +114,15 @@ class CWdbCursor {
   int VisitField(const CWdbField& field, Visit&& visit, std::int64_t* framed);
   int Find(const CWdbField& field, DBParam_t& key, WdbRecord* found);
   int Store(const WdbRecord& record, const CWdbField& field, DBParam_t& result);
+
+  // For a readable data field (index 2 and up) with a forward walk: its
+  // value in bytes held in place, where a record's data starts at data and
+  // the bytes end at end, as a scan reads it; null when those bytes do not
+  // hold it whole. *n is the width, or the text's length.
+  static const char* ValueInPlace(const char* data, const char* end,
+                                  const CWdbField& field, std::size_t* n) {
+    return WalkHeld(data, end, field, n);
+  }
 
  private:
   static constexpr std::int64_t kFrameSize = 8;

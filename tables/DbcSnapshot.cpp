@@ -1,15 +1,12 @@
 // A DBC table in memory: its bytes, read from the first archive of a list
 // that holds it, and an index per key field asked for, all read through the
 // DBC record cursor.
-#include <StormLib.h>
-
 #include <algorithm>
+#include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
 
 #include "query/PathUtil.h"
-#include "readers/ArchiveGuard.h"
 #include "readers/ArchiveTable.h"
 #include "readers/Coding.h"
 #include "readers/DbcCursor.h"
@@ -51,31 +48,6 @@ TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
   }
   bytes->size = std::min<std::size_t>(bytes->size, kMaxBytes);
   return TableStatus::kOpen;
-}
-
-// What a failed open met: an archive that does not open, one without the
-// table, or one whose table entry the guards refused. Only asked after a
-// failed open, so the archive library's first-open setup has either run or
-// is not reached.
-enum class Probe { kNoArchive, kNoTable, kRefused };
-
-Probe ProbeArchive(const std::string& path, const std::string& tablePath) {
-  static std::mutex probing;
-  std::lock_guard<std::mutex> lock(probing);
-  if (path.empty() || path.find('\0') != std::string::npos ||
-      tablePath.find('\0') != std::string::npos || !ArchiveIsSafeToOpen(path)) {
-    return Probe::kNoArchive;
-  }
-  HANDLE archive = nullptr;
-  if (!SFileOpenArchive(
-          path.c_str(), 0,
-          MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
-          &archive)) {
-    return Probe::kNoArchive;
-  }
-  const bool has = SFileHasFile(archive, tablePath.c_str());
-  SFileCloseArchive(archive);
-  return has ? Probe::kRefused : Probe::kNoTable;
 }
 
 bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
@@ -120,6 +92,10 @@ class CDbcSnapshot final : public CTableSnapshot {
     Reader reader(bytes_);
     if (reader.cursor.ReadHeader() != 0) return false;
     header_ = reader.cursor.header();
+    // The string block follows the records the header counts.
+    strings_ =
+        CDbcCursor::kHeaderSize +
+        static_cast<std::int64_t>(header_.recordCount) * header_.recordSize;
     return true;
   }
 
@@ -265,9 +241,9 @@ class CDbcSnapshot final : public CTableSnapshot {
         : table(table), field(field), key(key) {}
     bool operator()(std::int32_t record) const {
       if (field.kind != ValueKind::kString) return true;
-      DBParam_t text;
-      return table.Store(field, record, text) == 0 &&
-             text.strValue == key.strValue;
+      std::size_t n = 0;
+      const char* text = table.ValueAt(field, record, &n);
+      return text != nullptr && TextMatches(text, n, key);
     }
     const CDbcSnapshot& table;
     const DbcField& field;
@@ -288,18 +264,57 @@ class CDbcSnapshot final : public CTableSnapshot {
     }
     std::uint32_t word = 0;
     if (!KeyWord(field.kind, key, &word)) return -1;
+    // Numbers have a word of their own: the chain's first record holds them.
+    if (field.kind != ValueKind::kString)
+      return table->Find(word, [](std::int32_t) { return true; });
     return table->Find(word, Verifier(*this, field, key));
   }
 
+  // The field's value in record, read in place as the cursor reads it: n
+  // bytes of a number, or a text without its NUL; null when it cannot be
+  // read.
+  const char* ValueAt(const DbcField& field, std::int64_t record,
+                      std::size_t* n) const {
+    const bool text = field.kind == ValueKind::kString;
+    const std::size_t width = text ? 4 : WidthOf(field.kind);
+    const char* p = BytesAt(
+        CDbcCursor::kHeaderSize + record * header_.recordSize + field.offset,
+        width);
+    if (p == nullptr || !text) {
+      *n = width;
+      return p;
+    }
+    const std::int32_t offset = DecodeInt32(p);
+    if (offset < 0) return nullptr;  // would point back into the records
+    const char* s = BytesAt(strings_ + offset, 1);
+    if (s == nullptr) return nullptr;
+    const char* end = bytes_.data.get() + bytes_.size;
+    const void* nul = std::memchr(s, '\0', static_cast<std::size_t>(end - s));
+    if (nul == nullptr) return nullptr;
+    *n = static_cast<std::size_t>(static_cast<const char*>(nul) - s);
+    return s;
+  }
+
+  // The width bytes at pos, a position 0 .. 2^31-1; null past the end.
+  const char* BytesAt(std::int64_t pos, std::size_t width) const {
+    std::int32_t at = 0;
+    if (!ToPosition(pos, &at) ||
+        static_cast<std::size_t>(at) + width > bytes_.size) {
+      return nullptr;
+    }
+    return bytes_.data.get() + at;
+  }
+
   int Store(const DbcField& field, std::int64_t record, DBParam_t& out) const {
-    Reader reader(bytes_);
-    reader.cursor.ReadHeader();
-    return reader.cursor.Store(field, record, out);
+    std::size_t n = 0;
+    const char* value = ValueAt(field, record, &n);
+    return value != nullptr ? StoreValue(field.kind, value, n, out) : -1;
   }
 
   TableBytes bytes_;
   selvane::FieldMap fields_;
   DBCHeader_t header_{};
+  std::int64_t strings_ = 0;  // where the string block starts
   CIndexCache<KeyTable> indexes_;
   CIndexCache<Layout> layouts_;
 };
@@ -318,9 +333,10 @@ TableStatus OpenDbcSnapshot(const selvane::FieldMap& fields,
     if (table.Open(narrow, tablePath) != 0) {
       // A table held but unreadable serves no answers; older copies in
       // later archives are not put in its place.
-      const Probe probe = ProbeArchive(narrow, tablePath);
-      if (probe == Probe::kRefused) return TableStatus::kFileUnopenable;
-      anyOpened = anyOpened || probe == Probe::kNoTable;
+      const CArchiveTable::Failure why = table.failure();
+      if (why == CArchiveTable::Failure::kRefused)
+        return TableStatus::kFileUnopenable;
+      anyOpened = anyOpened || why == CArchiveTable::Failure::kNoTable;
       continue;
     }
     TableBytes bytes;

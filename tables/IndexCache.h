@@ -7,6 +7,12 @@
 #include <memory>
 #include <mutex>
 
+#if defined(__GNUC__)
+#define SELVANE_COLD __attribute__((noinline))
+#else
+#define SELVANE_COLD
+#endif
+
 // What one table keeps per field (its index, its layout), each built once on
 // first use and kept until the table goes. Safe for any number of threads at
 // once: the first user of a field builds its index under a lock, later users of
@@ -24,29 +30,12 @@ class CIndexCache {
   // there is none yet. Null when the build gave none (or threw).
   template <typename Build>
   const Index* Get(std::int32_t field, const Build& build) const {
-    const bool direct = field >= 0 && field < kDirect;
-    if (direct) {
+    if (field >= 0 && field < kDirect) {
       const Index* index = direct_[static_cast<std::size_t>(field)].load(
           std::memory_order_acquire);
       if (index != nullptr) return index;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = built_.find(field);
-    if (it == built_.end()) {
-      std::unique_ptr<Index> made;
-      try {
-        made = build();
-        if (made == nullptr) return nullptr;
-        it = built_.emplace(field, std::move(made)).first;
-      } catch (...) {
-        return nullptr;
-      }
-    }
-    if (direct) {
-      direct_[static_cast<std::size_t>(field)].store(it->second.get(),
-                                                     std::memory_order_release);
-    }
-    return it->second.get();
+    return GetLocked(field, build);
   }
 
   // Bytes held by every index built so far.
@@ -60,6 +49,32 @@ class CIndexCache {
 
  private:
   static constexpr std::int32_t kDirect = 256;
+
+  // Get's first use of a field, and every use of a field past the direct
+  // ones: kept out of line so that the look-up above stays a few
+  // instructions.
+  template <typename Build>
+  SELVANE_COLD const Index* GetLocked(std::int32_t field,
+                                      const Build& build) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = built_.find(field);
+    if (it == built_.end()) {
+      std::unique_ptr<Index> made;
+      try {
+        made = build();
+        if (made == nullptr) return nullptr;
+        it = built_.emplace(field, std::move(made)).first;
+      } catch (...) {
+        return nullptr;
+      }
+    }
+    if (field >= 0 && field < kDirect) {
+      direct_[static_cast<std::size_t>(field)].store(it->second.get(),
+                                                     std::memory_order_release);
+    }
+    return it->second.get();
+  }
+
   mutable std::atomic<const Index*> direct_[kDirect];
   mutable std::mutex mutex_;
   mutable std::map<std::int32_t, std::unique_ptr<Index>> built_;

@@ -10,10 +10,6 @@ constexpr std::int32_t kSkipped = -2;
 
 }  // namespace
 
-std::uint32_t CKeyIndex::IntegerWord(std::int32_t value) {
-  return static_cast<std::uint32_t>(value);
-}
-
 bool CKeyIndex::FloatWord(float value, std::uint32_t* word) {
   if (std::isnan(value)) return false;
   if (value == 0.0f) value = 0.0f;  // -0 and +0 are equal

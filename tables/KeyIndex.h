@@ -21,7 +21,9 @@ class CKeyIndex {
   static constexpr std::int32_t kNone = -1;
 
   // Words of keys and of records alike.
-  static std::uint32_t IntegerWord(std::int32_t value);
+  static std::uint32_t IntegerWord(std::int32_t value) {
+    return static_cast<std::uint32_t>(value);
+  }
   // False for a NaN, which has no word.
   static bool FloatWord(float value, std::uint32_t* word);
   static std::uint32_t TextWord(std::string_view text);

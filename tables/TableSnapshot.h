@@ -11,11 +11,30 @@
 #include <SelvaneLibrary/SelvaneTable.h>
 #include <SelvaneLibrary/detail/FieldAttr.h>
 
+#include "readers/FieldValue.h"
+
 // A table file's bytes, read whole.
 struct TableBytes {
   std::unique_ptr<char[]> data;
   std::size_t size = 0;
 };
+
+// Stores a value held in place (n bytes at p, a text without its NUL) as a
+// query stores it: a text appended, the members as they were when memory runs
+// out.
+inline int StoreValue(ValueKind kind, const char* p, std::size_t n,
+                      DBParam_t& out) {
+  if (kind != ValueKind::kString) {
+    StoreNumber(kind, p, out);
+    return 0;
+  }
+  try {
+    out.strValue.append(p, n);
+  } catch (...) {
+    return -1;
+  }
+  return 0;
+}
 
 // A table held in memory with its own copy of the definitions. Each
 // operation reads the bytes through a record cursor of its own, so const

@@ -234,9 +234,12 @@ class CWdbSnapshot final : public CTableSnapshot {
         : table(table), field(field), key(key) {}
     bool operator()(std::int32_t record) const {
       if (field.kind() != ValueKind::kString) return true;
-      DBParam_t text;
-      return table.Store(record, field, text) == 0 &&
-             text.strValue == key.strValue;
+      std::size_t n = 0;
+      const char* text = table.InPlace(record, field, &n);
+      if (text != nullptr) return TextMatches(text, n, key);
+      DBParam_t read;
+      return table.Store(record, field, read) == 0 &&
+             read.strValue == key.strValue;
     }
     const CWdbSnapshot& table;
     const CWdbField& field;
@@ -251,10 +254,18 @@ class CWdbSnapshot final : public CTableSnapshot {
     std::uint32_t word = 0;
     const std::int32_t found =
         field.readable() && KeyWord(field.kind(), key, &word)
-            ? table->hash.Find(word, Verifier(*this, field, key))
+            ? FindFirst(table->hash, word, field, key)
             : CKeyIndex::kNone;
     WriteKeyType(field, *table, key, found >= 0);
     return found;
+  }
+
+  // Numbers have a word of their own: the chain's first record holds them.
+  std::int32_t FindFirst(const CKeyIndex& hash, std::uint32_t word,
+                         const CWdbField& field, const DBParam_t& key) const {
+    if (field.kind() != ValueKind::kString)
+      return hash.Find(word, [](std::int32_t) { return true; });
+    return hash.Find(word, Verifier(*this, field, key));
   }
 
   // Without an index (no memory for one): the query's own scan.
@@ -267,7 +278,25 @@ class CWdbSnapshot final : public CTableSnapshot {
     return static_cast<std::int32_t>(it - starts_.begin());
   }
 
+  // A data field's value read in place from the bytes held, as a scan reads
+  // it; null when the walk moves back or leaves the bytes (Store then walks
+  // as a query does).
+  const char* InPlace(std::int32_t record, const CWdbField& field,
+                      std::size_t* n) const {
+    if (field.index() < kFirstDataIndex || !field.readable() ||
+        !field.forward()) {
+      return nullptr;
+    }
+    const char* base = bytes_.data.get();
+    // A listed record's framing words lie inside the bytes.
+    const char* data = base + starts_[static_cast<std::size_t>(record)] + 8;
+    return CWdbCursor::ValueInPlace(data, base + bytes_.size, field, n);
+  }
+
   int Store(std::int32_t record, const CWdbField& field, DBParam_t& out) const {
+    std::size_t n = 0;
+    const char* value = InPlace(record, field, &n);
+    if (value != nullptr) return StoreValue(field.kind(), value, n, out);
     WdbRecord r;
     r.start = starts_[static_cast<std::size_t>(record)];
     const char* frame = bytes_.data.get() + r.start;
