@@ -13,6 +13,7 @@
 #include "readers/ReadWindow.h"
 #include "tables/IndexCache.h"
 #include "tables/KeyIndex.h"
+#include "tables/KeyWords.h"
 #include "tables/TableSnapshot.h"
 
 namespace {
@@ -48,38 +49,6 @@ TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
   }
   bytes->size = std::min<std::size_t>(bytes->size, kMaxBytes);
   return TableStatus::kOpen;
-}
-
-bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
-  switch (kind) {
-    case ValueKind::kInteger:
-      *word = CKeyIndex::IntegerWord(DecodeInt32(p));
-      return true;
-    case ValueKind::kByte:
-      *word = CKeyIndex::IntegerWord(static_cast<signed char>(*p));
-      return true;
-    case ValueKind::kFloat:
-      return CKeyIndex::FloatWord(DecodeFloat(p), word);
-    case ValueKind::kString:
-      break;
-  }
-  *word = CKeyIndex::TextWord(std::string_view(p, n));
-  return true;
-}
-
-bool KeyWord(ValueKind kind, const DBParam_t& key, std::uint32_t* word) {
-  switch (kind) {
-    case ValueKind::kInteger:
-    case ValueKind::kByte:
-      *word = CKeyIndex::IntegerWord(key.intValue);
-      return true;
-    case ValueKind::kFloat:
-      return CKeyIndex::FloatWord(key.floatValue, word);
-    case ValueKind::kString:
-      break;
-  }
-  *word = CKeyIndex::TextWord(key.strValue);
-  return true;
 }
 
 class CDbcSnapshot final : public CTableSnapshot {

@@ -2,7 +2,6 @@
 // index per key field asked for, all read through the WDB record cursor.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <new>
 #include <system_error>
@@ -10,9 +9,11 @@
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 #include "readers/ReadWindow.h"
+#include "readers/SharedFileStream.h"
 #include "readers/WdbCursor.h"
 #include "tables/IndexCache.h"
 #include "tables/KeyIndex.h"
+#include "tables/KeyWords.h"
 #include "tables/TableSnapshot.h"
 
 namespace {
@@ -27,8 +28,10 @@ TableStatus ReadFile(const std::string& path, TableBytes* bytes) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     return TableStatus::kFileUnopenable;
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return TableStatus::kFileUnopenable;
+  // Shared and opened by its wide form on Windows, as the WDB reader opens it.
+  CSharedFileStream in;
+  in.Open(path);
+  if (!in.IsOpen()) return TableStatus::kFileUnopenable;
   in.seekg(0, std::ios::end);
   const std::streamoff end = in.tellg();
   in.seekg(0, std::ios::beg);
@@ -41,40 +44,6 @@ TableStatus ReadFile(const std::string& path, TableBytes* bytes) {
   // A file cut short meanwhile keeps what was read.
   bytes->size = static_cast<std::size_t>(in.gcount());
   return TableStatus::kOpen;
-}
-
-// The word a record's value has in the index.
-bool WordOf(ValueKind kind, const char* p, std::size_t n, std::uint32_t* word) {
-  switch (kind) {
-    case ValueKind::kInteger:
-      *word = CKeyIndex::IntegerWord(DecodeInt32(p));
-      return true;
-    case ValueKind::kByte:
-      *word = CKeyIndex::IntegerWord(static_cast<signed char>(*p));
-      return true;
-    case ValueKind::kFloat:
-      return CKeyIndex::FloatWord(DecodeFloat(p), word);
-    case ValueKind::kString:
-      break;
-  }
-  *word = CKeyIndex::TextWord(std::string_view(p, n));
-  return true;
-}
-
-// The word of the key's value; false when no value can match (a NaN).
-bool KeyWord(ValueKind kind, const DBParam_t& key, std::uint32_t* word) {
-  switch (kind) {
-    case ValueKind::kInteger:
-    case ValueKind::kByte:
-      *word = CKeyIndex::IntegerWord(key.intValue);
-      return true;
-    case ValueKind::kFloat:
-      return CKeyIndex::FloatWord(key.floatValue, word);
-    case ValueKind::kString:
-      break;
-  }
-  *word = CKeyIndex::TextWord(key.strValue);
-  return true;
 }
 
 class CWdbSnapshot final : public CTableSnapshot {
