@@ -181,7 +181,8 @@ summary() {
     log "the archive reader was not built for Windows (no STORMLIB_WINDOWS_PREFIX):"
     log "  QueryDBC answers -1; left out, as they write archive fixtures:"
     log "  query_object_tests fault_tests concurrency_tests archive_format_tests"
-    log "  dbc_reader_tests archive_guard_tests cli_e2e_tests"
+    log "  table_layout_tests dbc_reader_tests archive_guard_tests"
+    log "  random_tables_tests table_tests cli_e2e_tests"
   fi
   log "export table of SelvaneLibrary.dll:"
   "$TRIPLE-objdump" -p "$BUILD/selvane/bin/SelvaneLibrary.dll" |
