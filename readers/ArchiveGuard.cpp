@@ -9,11 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <ios>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
-
-#include "readers/SharedFileStream.h"
 
 // Each rule below mirrors a step of the library's open call. A rule either
 // lets the open go on, knows the library will refuse the file by itself
@@ -29,7 +28,7 @@ using std::uint64_t;
 constexpr uint32_t kMpqId = 0x1A51504D;       // "MPQ\x1A"
 constexpr uint32_t kUserDataId = 0x1B51504D;  // "MPQ\x1B"
 constexpr uint32_t kMpkId = 0x1A4B504D;       // "MPK\x1A", another format
-constexpr uint32_t kWar3MapId = 0x57334D48;   // "HM3W"
+constexpr uint32_t kMapFileId = 0x57334D48;   // "HM3W"
 constexpr uint32_t kHetId = 0x1A544548;       // "HET\x1A"
 constexpr uint32_t kBetId = 0x1A544542;       // "BET\x1A"
 constexpr uint32_t kHetKey = 0xC3AF3770;
@@ -73,36 +72,6 @@ inline uint32_t Fixed32(const unsigned char* p) {
 inline uint64_t Fixed64(const unsigned char* p) {
   return Fixed32(p) | (static_cast<uint64_t>(Fixed32(p + 4)) << 32);
 }
-
-// Random-access reads of the archive file that fail rather than run short.
-class ArchiveFile {
- public:
-  explicit ArchiveFile(const std::string& path) {
-    in_.Open(path);  // shared as the archive library's own open shares it
-    if (!in_.IsOpen()) return;
-    in_.seekg(0, std::ios::end);
-    const std::streamoff end = in_.tellg();
-    if (end < 0) return;
-    size_ = static_cast<uint64_t>(end);
-    ok_ = true;
-  }
-
-  bool ok() const { return ok_; }
-  uint64_t size() const { return size_; }
-
-  bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
-    if (pos > size_ || n > size_ - pos) return false;
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(pos));
-    in_.read(reinterpret_cast<char*>(dst), n);
-    return in_.gcount() == static_cast<std::streamsize>(n);
-  }
-
- private:
-  CSharedFileStream in_;
-  uint64_t size_ = 0;
-  bool ok_ = false;
-};
 
 // The header in the newest layout, the form the library converts every
 // header version into before using it.
@@ -180,10 +149,10 @@ MpqHeader DecodeHeader(const unsigned char* p) {
 }
 
 // Bytes of the header the library uses for a given version field.
-uint32_t HeaderBytesUsed(const unsigned char* p, bool war3_map) {
+uint32_t HeaderBytesUsed(const unsigned char* p, bool map_file) {
   const uint16_t version = Fixed16(p + 0x0C);
   const uint32_t size = Fixed32(p + 0x04);
-  if (war3_map) return 0x20;
+  if (map_file) return 0x20;
   switch (version) {
     case 1:
       return size == 0x2C ? 0x2C : 0x20;
@@ -285,8 +254,8 @@ void ConvertV3(MpqHeader* h) {
 }
 
 Verdict ConvertHeader(MpqHeader* h, uint64_t mpq_pos, uint64_t file_size,
-                      bool war3_map) {
-  if (war3_map) {
+                      bool map_file) {
+  if (map_file) {
     ConvertV1(h);
     return Verdict::kGoOn;
   }
@@ -406,7 +375,7 @@ struct ExtTable {
 
 // The loader allocates the full 64-bit size but reads only its low 32 bits;
 // a failed allocation or read leaves the table out.
-Verdict ReadExtTable(ArchiveFile* file, uint64_t mpq_pos, uint64_t pos,
+Verdict ReadExtTable(CArchiveGuardFile* file, uint64_t mpq_pos, uint64_t pos,
                      uint64_t size, uint32_t id, uint32_t key, ExtTable* out) {
   *out = ExtTable();
   if (pos == 0 || size == 0 || size >= kImpossibleAllocation)
@@ -536,7 +505,8 @@ Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
 
 // The table loading in the library's order: HET, classic hash table, BET,
 // classic block table. The open fails where neither kind of table loads.
-Verdict CheckTables(ArchiveFile* file, const MpqHeader& h, uint64_t mpq_pos) {
+Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
+                    uint64_t mpq_pos) {
   const uint64_t file_size = file->size();
   // An archive without any table gets an empty hash table made for it.
   const bool default_hash = h.hash_count == 0 && h.het_size64 == 0;
@@ -582,11 +552,11 @@ Verdict CheckTables(ArchiveFile* file, const MpqHeader& h, uint64_t mpq_pos) {
 
 // Everything after the header was found: conversion, sector size, table
 // positions and sizes, extended tables.
-Verdict CheckArchive(ArchiveFile* file, const unsigned char* raw,
-                     uint64_t mpq_pos, bool war3_map) {
+Verdict CheckArchive(CArchiveGuardFile* file, const unsigned char* raw,
+                     uint64_t mpq_pos, bool map_file) {
   const uint64_t file_size = file->size();
   MpqHeader h = DecodeHeader(raw);
-  const Verdict converted = ConvertHeader(&h, mpq_pos, file_size, war3_map);
+  const Verdict converted = ConvertHeader(&h, mpq_pos, file_size, map_file);
   if (converted != Verdict::kGoOn) return converted;
   if (h.sector_shift == 0) return Verdict::kSafe;
   // The sector size is 512 shifted left in 32 bits: from a shift of 23 on
@@ -604,13 +574,13 @@ Verdict CheckArchive(ArchiveFile* file, const unsigned char* raw,
 // a user-data block redirecting the search once. Where the library would
 // decide on bytes past the end of the file (stale buffer contents), the
 // file is unsafe.
-Verdict SearchHeader(ArchiveFile* file) {
+Verdict SearchHeader(CArchiveGuardFile* file) {
   const uint64_t file_size = file->size();
   if (file_size < kMinFileSize) return Verdict::kSafe;
   const uint64_t end = std::min(file_size, kSearchEnd);
   unsigned char chunk[kSearchChunk];
   bool user_data_seen = false;
-  bool war3_map = false;
+  bool map_file = false;
   uint64_t offset = 0;
   while (offset < end) {
     const uint32_t bytes = static_cast<uint32_t>(
@@ -620,9 +590,9 @@ Verdict SearchHeader(ArchiveFile* file) {
       if (Fixed32(chunk) == 0x46464952 && Fixed32(chunk + 8) == 0x20495641 &&
           Fixed32(chunk + 12) == 0x5453494C)
         return Verdict::kSafe;  // a video file, refused
-      war3_map = Fixed32(chunk) == kWar3MapId && Fixed32(chunk + 4) == 0;
+      map_file = Fixed32(chunk) == kMapFileId && Fixed32(chunk + 4) == 0;
     }
-    const bool user_data_allowed = !war3_map && !user_data_seen;
+    const bool user_data_allowed = !map_file && !user_data_seen;
     bool redirected = false;
     for (uint32_t in = 0; in < bytes; in += kSearchStep) {
       const unsigned char* slot = chunk + in;
@@ -631,7 +601,7 @@ Verdict SearchHeader(ArchiveFile* file) {
       if (avail < 4) {
         if (IsPrefixOf(slot, avail, kMpqId) ||
             (user_data_allowed && IsPrefixOf(slot, avail, kUserDataId)) ||
-            (!war3_map && IsPrefixOf(slot, avail, kMpkId)))
+            (!map_file && IsPrefixOf(slot, avail, kMpkId)))
           return Verdict::kUnsafe;
         continue;
       }
@@ -656,11 +626,11 @@ Verdict SearchHeader(ArchiveFile* file) {
         unsigned char raw[kHeaderBytes] = {};
         const uint64_t copy = std::min<uint64_t>(avail, kHeaderBytes);
         std::copy(slot, slot + copy, raw);
-        if (copy < 0x20 || copy < HeaderBytesUsed(raw, war3_map))
+        if (copy < 0x20 || copy < HeaderBytesUsed(raw, map_file))
           return Verdict::kUnsafe;
-        return CheckArchive(file, raw, slot_pos, war3_map);
+        return CheckArchive(file, raw, slot_pos, map_file);
       }
-      if (id == kMpkId && !war3_map) return Verdict::kUnsafe;
+      if (id == kMpkId && !map_file) return Verdict::kUnsafe;
     }
     if (!redirected)
       offset += (static_cast<uint64_t>(bytes) + kSearchStep - 1) / kSearchStep *
@@ -685,7 +655,7 @@ bool Info(void* handle, SFileInfoClass what, T* value) {
   return SFileGetFileInfo(handle, what, value, sizeof *value, nullptr);
 }
 
-bool QueryEntry(void* archive, void* file, bool war3_map, TableEntry* e) {
+bool QueryEntry(void* archive, void* file, bool map_file, TableEntry* e) {
   DWORD flags = 0, size = 0, stored = 0, key = 0, sector_size = 0;
   ULONGLONG byte_offset = 0, header_offset = 0;
   TMPQHeader header;
@@ -711,61 +681,12 @@ bool QueryEntry(void* archive, void* file, bool war3_map, TableEntry* e) {
   // header of a map file (which it reads as version 1 whatever it says).
   const uint16_t version = header.wFormatVersion;
   e->version1 = version == 0 || version > 3 ||
-                (version == 1 && header.dwHeaderSize != 0x2C) || war3_map;
+                (version == 1 && header.dwHeaderSize != 0x2C) || map_file;
   // Version 1 positions wrap at 4 GiB.
   e->offset = header_offset + byte_offset;
   if (e->version1) e->offset = static_cast<uint32_t>(e->offset);
   return true;
 }
-
-// Reads bytes of the archive file through a window of its own: the check
-// reads a few bytes each from many places, mostly in increasing order and
-// close together (one per stored sector).
-class SparseReader {
- public:
-  explicit SparseReader(const std::string& path) {
-    in_.Open(path);  // shared as the archive library's own open shares it
-    in_.seekg(0, std::ios::end);
-    const std::streamoff end = in_.tellg();
-    size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
-  }
-  uint64_t size() const { return size_; }
-
-  bool Read(uint64_t pos, uint32_t n, unsigned char* dst) {
-    if (pos > size_ || n > size_ - pos) return false;
-    if (pos < window_pos_ || pos + n > window_pos_ + window_.size()) {
-      if (n > kWindow) return ReadFile(pos, n, dst);
-      window_.resize(
-          static_cast<std::size_t>(std::min<uint64_t>(kWindow, size_ - pos)));
-      window_pos_ = pos;
-      if (!ReadFile(pos, static_cast<uint32_t>(window_.size()),
-                    window_.data())) {
-        window_.clear();
-        return false;
-      }
-    }
-    std::memcpy(dst, window_.data() + (pos - window_pos_), n);
-    return true;
-  }
-
- private:
-  static constexpr uint32_t kWindow = 16 * 1024;
-
-  bool ReadFile(uint64_t pos, uint32_t n, unsigned char* dst) {
-    if (!in_.IsOpen() ||
-        pos > static_cast<uint64_t>(std::numeric_limits<std::streamoff>::max()))
-      return false;
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(pos));
-    in_.read(reinterpret_cast<char*>(dst), n);
-    return in_.gcount() == static_cast<std::streamsize>(n);
-  }
-
-  CSharedFileStream in_;
-  uint64_t size_ = 0;
-  std::vector<unsigned char> window_;
-  uint64_t window_pos_ = 0;
-};
 
 constexpr unsigned kHuffman = 0x01;
 constexpr unsigned kBzip2 = 0x10;
@@ -848,9 +769,9 @@ bool Bzip2StreamEnds(const unsigned char* in, uint32_t in_size,
 
 // Whether the library may unpack `stored` bytes at pos (sector `index`)
 // into `bytes` bytes.
-bool SectorUnpacksSafely(SparseReader* in, const TableEntry& e, uint64_t pos,
-                         uint32_t stored, uint32_t bytes, uint32_t index,
-                         bool version1) {
+bool SectorUnpacksSafely(CArchiveGuardFile* in, const TableEntry& e,
+                         uint64_t pos, uint32_t stored, uint32_t bytes,
+                         uint32_t index, bool version1) {
   unsigned char head[4];
   const uint32_t n = std::min<uint32_t>(stored, 4);
   if (!in->Read(pos, n, head)) return false;
@@ -883,7 +804,7 @@ bool SectorUnpacksSafely(SparseReader* in, const TableEntry& e, uint64_t pos,
 }
 
 // A file stored whole: read with one read of its stored size.
-bool WholeFileIsSafe(SparseReader* in, const TableEntry& e) {
+bool WholeFileIsSafe(CArchiveGuardFile* in, const TableEntry& e) {
   if ((e.flags & MPQ_FILE_COMPRESS_MASK) == 0) {
     // Uncompressed, the stored size is read into a buffer of the file's
     // size: a larger one overruns it, a smaller one leaves its end
@@ -903,7 +824,7 @@ constexpr uint32_t kSectorTableSlack = 0x400;
 // The sector checksum block: loaded like an archive table, `stored` bytes
 // read into a buffer of one dword per sector and unpacked by the version 2
 // path when smaller.
-bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
+bool ChecksumBlockIsSafe(CArchiveGuardFile* in, const TableEntry& e,
                          const std::vector<uint32_t>& offsets, uint64_t count,
                          uint64_t table_bytes) {
   // The library looks for the block only behind a table of exactly one
@@ -928,7 +849,7 @@ bool ChecksumBlockIsSafe(SparseReader* in, const TableEntry& e,
 // A file stored in sectors behind a sector offset table: one dword per
 // sector and one for the end (and one more with sector checksums), each an
 // offset from the start of the stored file.
-bool SectorFileIsSafe(SparseReader* in, const TableEntry& e) {
+bool SectorFileIsSafe(CArchiveGuardFile* in, const TableEntry& e) {
   // Uncompressed sectors are read in place at their position in the file.
   if ((e.flags & MPQ_FILE_COMPRESS_MASK) == 0 || e.size == 0) return true;
   if (e.sector_size == 0) return false;
@@ -988,23 +909,57 @@ bool SectorFileIsSafe(SparseReader* in, const TableEntry& e) {
 
 }  // namespace
 
+bool CArchiveGuardFile::Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+  const uint64_t size = file_.size();
+  if (pos > size || n > size - pos) return false;
+  if (pos < window_pos_ || pos + n > window_pos_ + window_size_) {
+    if (n > kWindow) return file_.ReadAt(pos, n, dst);
+    if (!window_) window_.reset(new (std::nothrow) unsigned char[kWindow]);
+    if (!window_) return false;
+    window_size_ =
+        static_cast<uint32_t>(std::min<uint64_t>(kWindow, size - pos));
+    window_pos_ = pos;
+    if (!file_.ReadAt(pos, window_size_, window_.get())) {
+      window_size_ = 0;
+      return false;
+    }
+  }
+  std::memcpy(dst, window_.get() + (pos - window_pos_), n);
+  return true;
+}
+
+bool ArchiveIsSafeToOpen(CArchiveGuardFile* file) {
+  if (!file->ok()) return true;
+  return SearchHeader(file) != Verdict::kUnsafe;
+}
+
 bool ArchiveIsSafeToOpen(const std::string& path) {
-  ArchiveFile file(path);
-  if (!file.ok()) return true;
-  return SearchHeader(&file) != Verdict::kUnsafe;
+  CArchiveGuardFile file(path);
+  return ArchiveIsSafeToOpen(&file);
+}
+
+bool TableIsSafeToRead(CArchiveGuardFile* in, void* archive, void* file) {
+  DWORD flags = 0;
+  if (!Info(file, SFileInfoFlags, &flags)) return false;
+  // Uncompressed sectors are read in place at their position in the file:
+  // nothing the library trusts needs a look.
+  if ((flags & (MPQ_FILE_COMPRESS_MASK | MPQ_FILE_SINGLE_UNIT |
+                MPQ_FILE_PATCH_FILE)) == 0)
+    return true;
+  unsigned char start[8];
+  const bool map_file = in->Read(0, sizeof start, start) &&
+                        Fixed32(start) == kMapFileId && Fixed32(start + 4) == 0;
+  TableEntry e;
+  if (!QueryEntry(archive, file, map_file, &e)) return false;
+  // A patch file's buffer is sized from its patch header, which the
+  // library does not report; a patch reads as a failure anyway.
+  if ((e.flags & MPQ_FILE_PATCH_FILE) != 0) return false;
+  if ((e.flags & MPQ_FILE_SINGLE_UNIT) != 0) return WholeFileIsSafe(in, e);
+  return SectorFileIsSafe(in, e);
 }
 
 bool TableIsSafeToRead(const std::string& archive_path, void* archive,
                        void* file) {
-  SparseReader in(archive_path);
-  unsigned char start[8];
-  const bool war3_map = in.Read(0, sizeof start, start) &&
-                        Fixed32(start) == kWar3MapId && Fixed32(start + 4) == 0;
-  TableEntry e;
-  if (!QueryEntry(archive, file, war3_map, &e)) return false;
-  // A patch file's buffer is sized from its patch header, which the
-  // library does not report; a patch reads as a failure anyway.
-  if ((e.flags & MPQ_FILE_PATCH_FILE) != 0) return false;
-  if ((e.flags & MPQ_FILE_SINGLE_UNIT) != 0) return WholeFileIsSafe(&in, e);
-  return SectorFileIsSafe(&in, e);
+  CArchiveGuardFile in(archive_path);
+  return TableIsSafeToRead(&in, archive, file);
 }

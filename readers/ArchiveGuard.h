@@ -1,7 +1,33 @@
 #ifndef SELVANE_READERS_ARCHIVEGUARD_H_
 #define SELVANE_READERS_ARCHIVEGUARD_H_
 
+#include <cstdint>
+#include <memory>
 #include <string>
+
+#include "readers/SharedFileStream.h"
+
+// The archive file as both checks read it: opened once, shared as the
+// archive library's own open shares it, and read at positions through a
+// small window (the checks read a few bytes each from many places, mostly
+// in increasing order and close together). Reads past the end fail; a file
+// that will not open reads as empty.
+class CArchiveGuardFile {
+ public:
+  explicit CArchiveGuardFile(const std::string& path) { file_.Open(path); }
+
+  bool ok() const { return file_.IsOpen(); }
+  std::uint64_t size() const { return file_.size(); }
+  bool Read(std::uint64_t pos, std::uint32_t n, unsigned char* dst);
+
+ private:
+  static constexpr std::uint32_t kWindow = 16 * 1024;
+
+  CSharedFile file_;
+  std::unique_ptr<unsigned char[]> window_;  // allocated once, not filled
+  std::uint32_t window_size_ = 0;
+  std::uint64_t window_pos_ = 0;
+};
 
 // Decides, from the archive file's header and table headers alone, whether
 // the archive library (StormLib 9.22) may be asked to open it. Some damaged
@@ -15,6 +41,7 @@
 // without the "force version 1" and "no header search" flags. No file
 // contents are read for the caller: only the header, its optional user-data
 // block and the fixed-size headers of the extended tables.
+bool ArchiveIsSafeToOpen(CArchiveGuardFile* file);
 bool ArchiveIsSafeToOpen(const std::string& path);
 
 // Decides whether the archive library (StormLib 9.22) may read an opened
@@ -29,6 +56,8 @@ bool ArchiveIsSafeToOpen(const std::string& path);
 // uninitialised bytes from as a success, for patch files, and when the
 // library reports nothing; the caller must then not read the file. Every
 // layout the library writes itself is safe.
+bool TableIsSafeToRead(CArchiveGuardFile* archive_file, void* archive,
+                       void* file);
 bool TableIsSafeToRead(const std::string& archive_path, void* archive,
                        void* file);
 

@@ -56,8 +56,9 @@ int CArchiveTable::Open(const std::string& archivePath,
     return -1;
   }
   // Some damaged archives crash or hang the archive library inside its open
-  // call; those never reach it.
-  if (!ArchiveIsSafeToOpen(archivePath)) return -1;
+  // call; those never reach it. Both checks read the file through one open.
+  CArchiveGuardFile guardFile(archivePath);
+  if (!ArchiveIsSafeToOpen(&guardFile)) return -1;
   HANDLE archive = nullptr;
   if (!OpenArchive(archivePath, &archive)) return -1;
   archive_.reset(archive);
@@ -71,16 +72,20 @@ int CArchiveTable::Open(const std::string& archivePath,
   }
   table_.reset(table);
   failure_ = Failure::kRefused;
-  if (!TableIsSafeToRead(archivePath, archive_.get(), table_.get())) {
+  if (!TableIsSafeToRead(&guardFile, archive_.get(), table_.get())) {
     table_.reset();  // refused: nothing may read it
     return -1;
   }
+  DWORD high = 0;
+  const DWORD low = SFileGetFileSize(table_.get(), &high);
+  if (low != SFILE_INVALID_SIZE && high == 0) size_ = low;
   failure_ = Failure::kNone;
   return 0;
 }
 
 void CArchiveTable::Close() {
   failure_ = Failure::kNone;
+  size_ = -1;
   table_.reset();
   archive_.reset();
 }

@@ -33,6 +33,8 @@ class CArchiveTable : public CByteSource {
   Failure failure() const { return failure_; }
 
   std::uint32_t ReadAt(std::uint32_t pos, char* dst, std::uint32_t n) override;
+  // The table's size as the archive lists it; -1 when closed.
+  std::int64_t size() const override { return size_; }
 
  private:
   // Each releases one kind of archive library handle.
@@ -47,6 +49,7 @@ class CArchiveTable : public CByteSource {
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
   Failure failure_ = Failure::kNone;
+  std::int64_t size_ = -1;
 };
 
 #endif  // SELVANE_READERS_ARCHIVETABLE_H_

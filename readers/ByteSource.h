@@ -15,11 +15,15 @@
 //   them.
 // - ReadAt keeps no cursor the window relies on: each call names its
 //   position.
+// - size() is the data's size where the source knows it without reading,
+//   -1 otherwise. Only a hint for how much to read at once: ReadAt alone
+//   tells where the data ends.
 class CByteSource {
  public:
   virtual ~CByteSource() = default;
   virtual std::uint32_t ReadAt(std::uint32_t pos, char* dst,
                                std::uint32_t n) = 0;
+  virtual std::int64_t size() const { return -1; }
 };
 
 #endif  // SELVANE_READERS_BYTESOURCE_H_

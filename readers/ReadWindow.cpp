@@ -24,7 +24,12 @@ void CReadWindow::Reset(CByteSource* source) {
   limit_ = 0;
   pos_ = 0;
   end_ = -1;
-  fill_ = static_cast<std::size_t>(kAlignment);
+  // A source that fits the window is read whole by the first refill, as
+  // one call; any other starts small (see Refill).
+  const std::int64_t size = source != nullptr ? source->size() : -1;
+  fill_ = size > 0 && static_cast<std::uint64_t>(size) <= capacity_
+              ? static_cast<std::size_t>(size)
+              : static_cast<std::size_t>(kAlignment);
   failed_ = source == nullptr;
 }
 

@@ -21,8 +21,9 @@
 // - Once a read or seek has failed, every later one fails too, until Reset.
 // - Memory is bounded by the capacity, whatever the size of the data: a read
 //   larger than the window goes straight to the source. Refills start at
-//   4 KiB and double up to the capacity; the buffer grows with them and is
-//   never zero-filled.
+//   4 KiB and double up to the capacity, except that a source whose size
+//   it tells fits the window is read whole at once; the buffer grows with
+//   them and is never zero-filled.
 // - Nothing throws.
 class CReadWindow {
  public:

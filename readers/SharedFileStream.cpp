@@ -1,14 +1,22 @@
 #include "readers/SharedFileStream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <fstream>
+#include <limits>
 
 #if defined(_WIN32)
+#include <io.h>
 #include <share.h>
 
 #include <cwchar>
 #if defined(__GLIBCXX__)
 #include <ext/stdio_filebuf.h>
 #endif
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -64,4 +72,66 @@ void CSharedFileStream::Close() {
     std::fclose(file_);
     file_ = nullptr;
   }
+}
+
+void CSharedFile::Open(const std::string& narrowPath) {
+  Close();
+#if defined(_WIN32)
+  if (_wsopen_s(&fd_, WidenBytes(narrowPath).c_str(), _O_RDONLY | _O_BINARY,
+                _SH_DENYNO, 0) != 0) {
+    fd_ = -1;
+    return;
+  }
+  struct _stat64 st;
+  const bool regular = _fstat64(fd_, &st) == 0 && (st.st_mode & _S_IFREG) != 0;
+#else
+  fd_ = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat st;
+  const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+#endif
+  if (!regular || st.st_size < 0) {
+    Close();
+    return;
+  }
+  size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+void CSharedFile::Close() {
+  if (fd_ >= 0) {
+#if defined(_WIN32)
+    _close(fd_);
+#else
+    ::close(fd_);
+#endif
+  }
+  fd_ = -1;
+  size_ = 0;
+}
+
+bool CSharedFile::ReadAt(std::uint64_t pos, std::uint32_t n,
+                         unsigned char* dst) {
+  if (fd_ < 0) return false;
+  while (n != 0) {
+#if defined(_WIN32)
+    if (pos > static_cast<std::uint64_t>(std::numeric_limits<__int64>::max()) ||
+        _lseeki64(fd_, static_cast<__int64>(pos), SEEK_SET) < 0) {
+      return false;
+    }
+    const int got = _read(fd_, dst, n);
+#else
+    if (pos > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+      return false;
+    }
+    const ssize_t got = ::pread(fd_, dst, n, static_cast<off_t>(pos));
+#endif
+#if !defined(_WIN32)
+    if (got < 0 && errno == EINTR) continue;
+#endif
+    if (got <= 0) return false;  // an error, or the file ended first
+    pos += static_cast<std::uint64_t>(got);
+    dst += got;
+    n -= static_cast<std::uint32_t>(got);
+  }
+  return true;
 }
