@@ -578,14 +578,14 @@ Verdict SearchHeader(CArchiveGuardFile* file) {
   const uint64_t file_size = file->size();
   if (file_size < kMinFileSize) return Verdict::kSafe;
   const uint64_t end = std::min(file_size, kSearchEnd);
-  unsigned char chunk[kSearchChunk];
   bool user_data_seen = false;
   bool map_file = false;
   uint64_t offset = 0;
   while (offset < end) {
     const uint32_t bytes = static_cast<uint32_t>(
         std::min<uint64_t>(file_size - offset, kSearchChunk));
-    if (!file->Read(offset, bytes, chunk)) return Verdict::kSafe;
+    const unsigned char* chunk = file->Bytes(offset, bytes);
+    if (chunk == nullptr) return Verdict::kSafe;
     if (offset == 0) {
       if (Fixed32(chunk) == 0x46464952 && Fixed32(chunk + 8) == 0x20495641 &&
           Fixed32(chunk + 12) == 0x5453494C)
@@ -909,22 +909,32 @@ bool SectorFileIsSafe(CArchiveGuardFile* in, const TableEntry& e) {
 
 }  // namespace
 
-bool CArchiveGuardFile::Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+const unsigned char* CArchiveGuardFile::Bytes(uint64_t pos, uint32_t n) {
+  if (!ok()) return nullptr;
   const uint64_t size = file_.size();
-  if (pos > size || n > size - pos) return false;
+  if (pos > size || n > size - pos || n > kWindow) return nullptr;
   if (pos < window_pos_ || pos + n > window_pos_ + window_size_) {
-    if (n > kWindow) return file_.ReadAt(pos, n, dst);
     if (!window_) window_.reset(new (std::nothrow) unsigned char[kWindow]);
-    if (!window_) return false;
+    if (!window_) return nullptr;
     window_size_ =
         static_cast<uint32_t>(std::min<uint64_t>(kWindow, size - pos));
     window_pos_ = pos;
     if (!file_.ReadAt(pos, window_size_, window_.get())) {
       window_size_ = 0;
-      return false;
+      return nullptr;
     }
   }
-  std::memcpy(dst, window_.get() + (pos - window_pos_), n);
+  return window_.get() + (pos - window_pos_);
+}
+
+bool CArchiveGuardFile::Read(uint64_t pos, uint32_t n, unsigned char* dst) {
+  if (n > kWindow) {
+    const uint64_t size = this->size();
+    return pos <= size && n <= size - pos && file_.ReadAt(pos, n, dst);
+  }
+  const unsigned char* p = Bytes(pos, n);
+  if (p == nullptr) return false;
+  std::memcpy(dst, p, n);
   return true;
 }
 

@@ -4,29 +4,64 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "readers/SharedFileStream.h"
 
-// The archive file as both checks read it: opened once, shared as the
-// archive library's own open shares it, and read at positions through a
-// small window (the checks read a few bytes each from many places, mostly
-// in increasing order and close together). Reads past the end fail; a file
-// that will not open reads as empty.
+// The archive file as both checks read it: opened on the first read and
+// once only, shared as the archive library's own open shares it, and read
+// at positions through a small window (the checks read a few bytes each
+// from many places, mostly in increasing order and close together). Reads
+// past the end fail; a file that will not open reads as empty.
 class CArchiveGuardFile {
  public:
-  explicit CArchiveGuardFile(const std::string& path) { file_.Open(path); }
+  explicit CArchiveGuardFile(std::string path) : path_(std::move(path)) {}
 
-  bool ok() const { return file_.IsOpen(); }
-  std::uint64_t size() const { return file_.size(); }
+  bool ok() { return Opened().IsOpen(); }
+  std::uint64_t size() { return Opened().size(); }
   bool Read(std::uint64_t pos, std::uint32_t n, unsigned char* dst);
+  // The n bytes at pos (n at most 16 KiB) in place, valid until the next
+  // call; null when they cannot be read.
+  const unsigned char* Bytes(std::uint64_t pos, std::uint32_t n);
 
  private:
   static constexpr std::uint32_t kWindow = 16 * 1024;
 
+  CSharedFile& Opened() {
+    if (!tried_) file_.Open(path_);
+    tried_ = true;
+    return file_;
+  }
+
+  std::string path_;
+  bool tried_ = false;
   CSharedFile file_;
   std::unique_ptr<unsigned char[]> window_;  // allocated once, not filled
   std::uint32_t window_size_ = 0;
   std::uint64_t window_pos_ = 0;
+};
+
+// Both checks for one archive file, their verdicts remembered process-wide
+// while the file stays unchanged, so that repeated opens of an archive do
+// not read it again. A file is known by its path and a stamp taken before
+// it is checked: device, inode, size, and the modification and
+// status-change times. Every write to a file moves its status-change time,
+// which no program can set back, so a file changed since a verdict never
+// matches that verdict's stamp. Where the system offers no such time
+// (Windows), every open checks. At most a bounded number of verdicts is
+// kept.
+class CArchiveGuards {
+ public:
+  explicit CArchiveGuards(const std::string& path);
+
+  // As ArchiveIsSafeToOpen and TableIsSafeToRead below.
+  bool ArchiveIsSafe();
+  bool TableIsSafe(const std::string& tablePath, void* archive, void* table);
+
+ private:
+  CArchiveGuardFile file_;
+  std::string path_;
+  std::string stamp_;  // empty: the file cannot be told apart, never kept
 };
 
 // Decides, from the archive file's header and table headers alone, whether

@@ -56,9 +56,9 @@ int CArchiveTable::Open(const std::string& archivePath,
     return -1;
   }
   // Some damaged archives crash or hang the archive library inside its open
-  // call; those never reach it. Both checks read the file through one open.
-  CArchiveGuardFile guardFile(archivePath);
-  if (!ArchiveIsSafeToOpen(&guardFile)) return -1;
+  // call; those never reach it.
+  CArchiveGuards guards(archivePath);
+  if (!guards.ArchiveIsSafe()) return -1;
   HANDLE archive = nullptr;
   if (!OpenArchive(archivePath, &archive)) return -1;
   archive_.reset(archive);
@@ -72,13 +72,23 @@ int CArchiveTable::Open(const std::string& archivePath,
   }
   table_.reset(table);
   failure_ = Failure::kRefused;
-  if (!TableIsSafeToRead(&guardFile, archive_.get(), table_.get())) {
+  if (!guards.TableIsSafe(tablePath, archive_.get(), table_.get())) {
     table_.reset();  // refused: nothing may read it
     return -1;
   }
+  // The size lets the window read in fewer calls and tell a damaged sector
+  // from the end. A table stored as one unit is unpacked whole by every
+  // read, and a damaged one reads differently from call to call: it gets no
+  // size, and is read as small refills that grow.
+  DWORD flags = 0;
   DWORD high = 0;
   const DWORD low = SFileGetFileSize(table_.get(), &high);
-  if (low != SFILE_INVALID_SIZE && high == 0) size_ = low;
+  if (SFileGetFileInfo(table_.get(), SFileInfoFlags, &flags, sizeof flags,
+                       nullptr) &&
+      (flags & MPQ_FILE_SINGLE_UNIT) == 0 && low != SFILE_INVALID_SIZE &&
+      high == 0) {
+    size_ = low;
+  }
   failure_ = Failure::kNone;
   return 0;
 }
