@@ -25,7 +25,10 @@ bool NarrowExact(const std::wstring& wide, std::string* narrow) {
   for (wchar_t c : wide) {
     if (!NarrowsExactly(c)) return false;
   }
-  *narrow = WideToNarrow(wide);
+  narrow->resize(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    (*narrow)[i] = static_cast<char>(wide[i]);
+  }
   return true;
 }
 
