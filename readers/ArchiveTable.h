@@ -33,7 +33,8 @@ class CArchiveTable : public CByteSource {
   Failure failure() const { return failure_; }
 
   std::uint32_t ReadAt(std::uint32_t pos, char* dst, std::uint32_t n) override;
-  // The table's size as the archive lists it; -1 when closed.
+  // The table's size as the archive lists it; -1 when closed or stored as
+  // one unit.
   std::int64_t size() const override { return size_; }
 
  private:

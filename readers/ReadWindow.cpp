@@ -9,6 +9,10 @@ namespace {
 // sector boundaries and a small backward seek stays inside the window.
 constexpr std::int64_t kAlignment = 4096;
 
+// What a refill reads again after a damaged part: no piece spans two of an
+// archive's sectors, whose smallest size this is.
+constexpr std::int64_t kPiece = 512;
+
 }  // namespace
 
 CReadWindow::CReadWindow(std::size_t capacity)
@@ -24,12 +28,14 @@ void CReadWindow::Reset(CByteSource* source) {
   limit_ = 0;
   pos_ = 0;
   end_ = -1;
-  // A source that fits the window is read whole by the first refill, as
-  // one call; any other starts small (see Refill).
+  // A source that tells its size is read in the fewest calls: whole when
+  // it fits the window, else a window's worth at a time. Any other starts
+  // small (see Refill).
   const std::int64_t size = source != nullptr ? source->size() : -1;
-  fill_ = size > 0 && static_cast<std::uint64_t>(size) <= capacity_
-              ? static_cast<std::size_t>(size)
-              : static_cast<std::size_t>(kAlignment);
+  size_ = size;
+  fill_ = size > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                         static_cast<std::uint64_t>(size), capacity_))
+                   : static_cast<std::size_t>(kAlignment);
   failed_ = source == nullptr;
 }
 
@@ -89,7 +95,7 @@ int CReadWindow::ReadDirect(char* dst, std::size_t n) {
   const std::uint32_t got =
       source_->ReadAt(static_cast<std::uint32_t>(pos_), dst, ask);
   if (got < ask) {
-    end_ = pos_ + got;
+    if (!Damaged(pos_ + got)) end_ = pos_ + got;
     return Fail();
   }
   pos_ += static_cast<std::int64_t>(n);
@@ -120,13 +126,37 @@ int CReadWindow::Refill(std::size_t n) {
       base + static_cast<std::int64_t>(want), kMaxPosition + 1);
   if (end_ >= 0) limit = std::min(limit, end_);
   const auto ask = static_cast<std::uint32_t>(limit - base);
-  const std::uint32_t got = std::min(
+  std::uint32_t got = std::min(
       source_->ReadAt(static_cast<std::uint32_t>(base), buffer_.get(), ask),
       ask);
+  std::int64_t start = base;
+  if (got < ask && Damaged(base + got)) {
+    // A read across a damaged part fails whole, though the bytes before it
+    // read one by one: read again in pieces from the one holding the
+    // cursor, as far as they go.
+    start = pos_ - pos_ % kPiece;
+    got = ReadPieces(start, static_cast<std::uint32_t>(limit - start));
+  } else if (got < ask) {
+    end_ = base + got;
+  }
   ++generation_;
-  start_ = base;
-  limit_ = base + got;
-  if (got < ask) end_ = limit_;
+  start_ = start;
+  limit_ = start + got;
   if (Available() < n) return Fail();
   return 0;
+}
+
+std::uint32_t CReadWindow::ReadPieces(std::int64_t start, std::uint32_t ask) {
+  std::uint32_t got = 0;
+  while (got < ask) {
+    const auto piece =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(kPiece, ask - got));
+    const std::uint32_t n =
+        std::min(source_->ReadAt(static_cast<std::uint32_t>(start + got),
+                                 buffer_.get() + got, piece),
+                 piece);
+    got += n;
+    if (n < piece) break;
+  }
+  return got;
 }

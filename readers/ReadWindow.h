@@ -19,11 +19,15 @@
 // - A read delivers all the bytes asked for or fails. No byte beyond
 //   position 2^31-1 is ever read.
 // - Once a read or seek has failed, every later one fails too, until Reset.
+// - A read fails exactly where reading its bytes from the source one piece
+//   at a time would: a source that tells its size and delivers less before
+//   that size has a damaged part there, which fails the reads that need it
+//   and no other.
 // - Memory is bounded by the capacity, whatever the size of the data: a read
 //   larger than the window goes straight to the source. Refills start at
-//   4 KiB and double up to the capacity, except that a source whose size
-//   it tells fits the window is read whole at once; the buffer grows with
-//   them and is never zero-filled.
+//   4 KiB and double up to the capacity, except from a source that tells
+//   its size: that one is read whole, or a capacity at a time. The buffer
+//   grows with the refills and is never zero-filled.
 // - Nothing throws.
 class CReadWindow {
  public:
@@ -160,6 +164,12 @@ class CReadWindow {
   // Loads the window around the cursor so that it holds n bytes from there.
   int Refill(std::size_t n);
   int Fill() { return Reachable(1) ? Refill(1) : Fail(); }
+  // Reads up to ask bytes at start into the buffer in small pieces, up to
+  // the first that comes back short; the bytes read.
+  std::uint32_t ReadPieces(std::int64_t start, std::uint32_t ask);
+  // True when a read that came back short at `at` stopped before the end
+  // of the data the source told: a damaged part, not the end.
+  bool Damaged(std::int64_t at) const { return size_ >= 0 && at < size_; }
 
   CByteSource* source_ = nullptr;
   std::size_t capacity_;
@@ -170,6 +180,7 @@ class CReadWindow {
   std::int64_t limit_ = 0;        // position just after the last valid byte
   std::int64_t pos_ = 0;          // cursor, 0 .. 2^31
   std::int64_t end_ = -1;         // end of the data once a short read showed it
+  std::int64_t size_ = -1;        // the data's size as the source told it
   std::size_t fill_ = 4096;       // size of the next refill; doubles per refill
   bool failed_ = true;            // until Reset attaches a source
   std::uint64_t generation_ = 0;  // see generation()
