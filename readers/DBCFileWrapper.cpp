@@ -1,5 +1,7 @@
 #include "readers/DBCFileWrapper.h"
 
+#include <new>
+
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 
@@ -22,8 +24,9 @@ int CDBCFileWrapper::Open(const std::wstring& archivePath,
         table_.Open(narrow, table_path_) != 0) {
       return -1;
     }
-    window_.Reset(&table_);
-    strings_.Reset(&table_);
+    ReadWhole();
+    Attach(&window_);
+    Attach(&strings_);
     return ReadHeader();
   } catch (...) {
     return -1;
@@ -33,14 +36,34 @@ int CDBCFileWrapper::Open(const std::wstring& archivePath,
 void CDBCFileWrapper::Close() {
   window_.Reset(nullptr);
   strings_.Reset(nullptr);
+  whole_size_ = 0;
   table_.Close();
+}
+
+bool CDBCFileWrapper::ReadWhole() {
+  whole_size_ = 0;
+  const std::int64_t size = table_.size();
+  if (size <= 0 || size > kWholeTable) return false;
+  const auto n = static_cast<std::uint32_t>(size);
+  whole_.reset(new (std::nothrow) char[n]);
+  if (!whole_ || table_.ReadAt(0, whole_.get(), n) != n) return false;
+  whole_size_ = n;
+  return true;
+}
+
+void CDBCFileWrapper::Attach(CReadWindow* window) {
+  if (whole_size_ != 0) {
+    window->ResetMemory(whole_.get(), whole_size_);
+  } else {
+    window->Reset(&table_);
+  }
 }
 
 bool CDBCFileWrapper::Ready() {
   if (!table_.is_open()) return false;
   if (!window_.ok()) {
     const std::int64_t here = window_.position();
-    window_.Reset(&table_);
+    Attach(&window_);
     window_.Seek(here);
   }
   return true;
@@ -129,7 +152,7 @@ int CDBCFileWrapper::QueryUnguarded(DBParam_t& key, DBParam_t& result) {
   key.type = key_field.type;
   result.type = result_field.type;
   if (located != 0 || !Ready()) return -1;
-  if (!strings_.ok()) strings_.Reset(&table_);
+  if (!strings_.ok()) Attach(&strings_);
   std::int64_t found = 0;
   if (cursor_.Find(key_field, key, &found) != 0) return -1;
   return cursor_.Store(result_field, found, result);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "readers/ArchiveTable.h"
@@ -22,6 +23,9 @@ class CDBCFileWrapper : public CFileWrapper {
  public:
   // Bytes of the table each window holds at most.
   static constexpr std::size_t kWindowCapacity = 256 * 1024;
+  // A table up to this size (most are) is read whole with one call and
+  // both windows run over it in memory.
+  static constexpr std::int64_t kWholeTable = 1024 * 1024;
 
   CDBCFileWrapper();
   ~CDBCFileWrapper() override;
@@ -54,11 +58,18 @@ class CDBCFileWrapper : public CFileWrapper {
   // Clears a failure left by an earlier call, keeping the position, so that
   // every primitive stands on its own as the interface promises.
   bool Ready();
+  // Serves the window from the table read whole, or else from the archive.
+  void Attach(CReadWindow* window);
+  // Reads a small table whole; false leaves it to be read through the
+  // windows, as a large or damaged one is.
+  bool ReadWhole();
   int QueryUnguarded(DBParam_t& key, DBParam_t& result);
 
   std::wstring archive_path_;
   std::string table_path_;
   CArchiveTable table_;
+  std::unique_ptr<char[]> whole_;  // the table when read whole
+  std::size_t whole_size_ = 0;
   CReadWindow window_;   // records and primitives
   CReadWindow strings_;  // the string block while a scan compares strings
   CDbcCursor cursor_;
