@@ -59,9 +59,12 @@ class CArchiveGuards {
   bool TableIsSafe(const std::string& tablePath, void* archive, void* table);
 
  private:
+  template <typename Find, typename Check, typename Keep>
+  bool Remembered(Find&& find, Check&& check, Keep&& keep);
+
   CArchiveGuardFile file_;
-  std::string path_;
-  std::string stamp_;  // empty: the file cannot be told apart, never kept
+  std::int64_t stamp_[7] = {};  // the file's state before the checks
+  bool stamped_ = false;        // false: nothing is remembered
 };
 
 // Decides, from the archive file's header and table headers alone, whether

@@ -1,9 +1,12 @@
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "readers/ArchiveGuard.h"
 
@@ -14,55 +17,86 @@ namespace {
 // writes close together may leave the same stamp.
 constexpr std::int64_t kSettleSeconds = 3;
 
-// Verdicts kept at most; when full, all are dropped and learnt again.
-constexpr std::size_t kMaxVerdicts = 4096;
+// Archives remembered at most, and tables per archive; when full, all are
+// dropped and learnt again.
+constexpr std::size_t kMaxArchives = 256;
+constexpr std::size_t kMaxTables = 64;
 
-// The file's stamp as bytes, or "" when the file cannot be told apart from
-// a changed one: not a regular file, changed too recently, or a system
-// without a status-change time.
-std::string StampOf(const std::string& path) {
+// What tells one state of one file from every other.
+struct Stamp {
+  std::int64_t words[7] = {};  // device, inode, size, both times (s, ns)
+  bool operator==(const Stamp& other) const {
+    for (int i = 0; i < 7; ++i) {
+      if (words[i] != other.words[i]) return false;
+    }
+    return true;
+  }
+};
+
+struct StampHash {
+  std::size_t operator()(const Stamp& s) const {
+    std::uint64_t h = 0x9E3779B97F4A7C15u;
+    for (const std::int64_t w : s.words) {
+      h = (h ^ static_cast<std::uint64_t>(w)) * 0x100000001B3u;
+      h ^= h >> 29;
+    }
+    return static_cast<std::size_t>(h);
+  }
+};
+
+// False when the file cannot be told apart from a changed one: not a
+// regular file, changed too recently, or a system without a status-change
+// time.
+bool StampOf(const std::string& path, Stamp* stamp) {
 #if defined(_WIN32)
   (void)path;
-  return std::string();
+  (void)stamp;
+  return false;
 #else
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::seconds>(
-          std::chrono::system_clock::now().time_since_epoch())
-          .count();
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   if (now - static_cast<std::int64_t>(st.st_ctim.tv_sec) < kSettleSeconds ||
       now - static_cast<std::int64_t>(st.st_mtim.tv_sec) < kSettleSeconds) {
-    return {};
+    return false;
   }
-  const std::int64_t words[] = {static_cast<std::int64_t>(st.st_dev),
-                                static_cast<std::int64_t>(st.st_ino),
-                                static_cast<std::int64_t>(st.st_size),
-                                static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                                static_cast<std::int64_t>(st.st_mtim.tv_nsec),
-                                static_cast<std::int64_t>(st.st_ctim.tv_sec),
-                                static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
-  return std::string(reinterpret_cast<const char*>(words), sizeof words);
+  *stamp = Stamp{{static_cast<std::int64_t>(st.st_dev),
+                  static_cast<std::int64_t>(st.st_ino),
+                  static_cast<std::int64_t>(st.st_size),
+                  static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                  static_cast<std::int64_t>(st.st_mtim.tv_nsec),
+                  static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                  static_cast<std::int64_t>(st.st_ctim.tv_nsec)}};
+  return true;
 #endif
 }
 
+// The verdicts on one state of an archive file: -1 not known, 0 unsafe,
+// 1 safe.
+struct Verdicts {
+  int archive = -1;
+  std::vector<std::pair<std::string, bool>> tables;
+};
+
 class VerdictStore {
  public:
-  // 1 safe, 0 unsafe, -1 not known.
-  int Find(const std::string& key) {
+  // The verdict that find(Verdicts&) gives, under the lock.
+  template <typename Find>
+  int Look(const Stamp& stamp, Find&& find) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = verdicts_.find(key);
-    return it == verdicts_.end() ? -1 : (it->second ? 1 : 0);
+    const auto it = verdicts_.find(stamp);
+    return it == verdicts_.end() ? -1 : find(it->second);
   }
-  void Keep(const std::string& key, bool safe) {
+  template <typename Update>
+  void Keep(const Stamp& stamp, Update&& update) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (verdicts_.size() >= kMaxVerdicts) verdicts_.clear();
-    verdicts_[key] = safe;
+    if (verdicts_.size() >= kMaxArchives) verdicts_.clear();
+    update(verdicts_[stamp]);
   }
 
  private:
   std::mutex mutex_;
-  std::unordered_map<std::string, bool> verdicts_;
+  std::unordered_map<Stamp, Verdicts, StampHash> verdicts_;
 };
 
 VerdictStore& Store() {
@@ -70,47 +104,55 @@ VerdictStore& Store() {
   return store;
 }
 
-// A verdict for key from the store, or check() run and its verdict kept.
-// Remembering is best effort: a failure to keep one changes nothing.
-template <typename Check>
-bool Remembered(const std::string& key, Check&& check) {
-  if (key.empty()) return check();
+int TableVerdict(const Verdicts& v, const std::string& table) {
+  for (const auto& known : v.tables) {
+    if (known.first == table) return known.second ? 1 : 0;
+  }
+  return -1;
+}
+
+}  // namespace
+
+CArchiveGuards::CArchiveGuards(const std::string& path) : file_(path) {
+  Stamp stamp;
+  stamped_ = StampOf(path, &stamp);
+  static_assert(sizeof stamp_ == sizeof stamp.words, "same stamp");
+  std::memcpy(stamp_, stamp.words, sizeof stamp_);
+}
+
+// The verdict kept for this file's stamp, or check() run and its verdict
+// kept. Remembering is best effort: a failure to keep one changes nothing.
+template <typename Find, typename Check, typename Keep>
+bool CArchiveGuards::Remembered(Find&& find, Check&& check, Keep&& keep) {
+  if (!stamped_) return check();
+  Stamp stamp;
+  std::memcpy(stamp.words, stamp_, sizeof stamp_);
   try {
-    const int known = Store().Find(key);
+    const int known = Store().Look(stamp, find);
     if (known >= 0) return known == 1;
   } catch (...) {
   }
   const bool safe = check();
   try {
-    Store().Keep(key, safe);
+    Store().Keep(stamp, [&](Verdicts& v) { keep(v, safe); });
   } catch (...) {
   }
   return safe;
 }
 
-}  // namespace
-
-CArchiveGuards::CArchiveGuards(const std::string& path)
-    : file_(path), path_(path) {
-  try {
-    stamp_ = StampOf(path);
-  } catch (...) {
-    stamp_.clear();
-  }
-}
-
 bool CArchiveGuards::ArchiveIsSafe() {
-  // Stamp and path (which holds no NUL) make the key; a table's key adds
-  // its path after a NUL.
-  const std::string key = stamp_.empty() ? std::string() : stamp_ + path_;
-  return Remembered(key, [&] { return ArchiveIsSafeToOpen(&file_); });
+  return Remembered([](const Verdicts& v) { return v.archive; },
+                    [this] { return ArchiveIsSafeToOpen(&file_); },
+                    [](Verdicts& v, bool safe) { v.archive = safe ? 1 : 0; });
 }
 
 bool CArchiveGuards::TableIsSafe(const std::string& tablePath, void* archive,
                                  void* table) {
-  const std::string key =
-      stamp_.empty() ? std::string()
-                     : stamp_ + path_ + std::string(1, '\0') + tablePath;
-  return Remembered(key,
-                    [&] { return TableIsSafeToRead(&file_, archive, table); });
+  return Remembered(
+      [&](const Verdicts& v) { return TableVerdict(v, tablePath); },
+      [&] { return TableIsSafeToRead(&file_, archive, table); },
+      [&](Verdicts& v, bool safe) {
+        if (v.tables.size() >= kMaxTables) v.tables.clear();
+        v.tables.emplace_back(tablePath, safe);
+      });
 }
