@@ -127,6 +127,7 @@ check_archive_sources() {
   mkdir -p "$headers"
   cp /usr/include/StormLib.h /usr/include/StormPort.h "$headers/"
   local -a sources=(readers/DBCFileWrapper.cpp readers/ArchiveGuard.cpp
+    readers/ArchiveGuards.cpp readers/ArchiveTable.cpp
     query/ArchiveQuery.cpp tests/support/MpqBuilder.cpp
     tests/query/SelvaneObjectTest.cpp tests/query/FaultTest.cpp
     tests/query/ConcurrencyTest.cpp tests/query/ArchiveFormatTest.cpp
