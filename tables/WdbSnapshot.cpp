@@ -87,8 +87,17 @@ class CWdbSnapshot final : public CTableSnapshot {
         table->hash.First(CKeyIndex::IntegerWord(key.intValue));
     WriteKeyType(keyField, *table, key, found >= 0);
     if (found < 0) return -1;
-    result.type = resultColumn->field.type();
-    return Store(found, resultColumn->field, result);
+    const CWdbField& resultField = resultColumn->field;
+    result.type = resultField.type();
+    if (!resultColumn->inPlace)
+      return StoreThroughCursor(found, resultField, result);
+    std::size_t n = 0;
+    const char* value = ValueAt(found, resultField, &n);
+    if (value == nullptr) return StoreThroughCursor(found, resultField, result);
+    if (resultField.kind() == ValueKind::kString)
+      return StoreText(value, n, result);
+    StoreNumber(resultField.kind(), value, result);
+    return 0;
   }
 
   // Every query the one above does not answer: the first use of a field, a
@@ -184,9 +193,11 @@ class CWdbSnapshot final : public CTableSnapshot {
     Column(const selvane::FieldMap& fields, std::int32_t index)
         : field(fields, index),
           integral(field.readable() && (field.kind() == ValueKind::kInteger ||
-                                        field.kind() == ValueKind::kByte)) {}
+                                        field.kind() == ValueKind::kByte)),
+          inPlace(ReadsInPlace(field)) {}
     CWdbField field;
     bool integral;  // readable, and its word is its value
+    bool inPlace;   // see ReadsInPlace
     mutable std::atomic<const KeyTable*> index{nullptr};
   };
 
@@ -294,10 +305,18 @@ class CWdbSnapshot final : public CTableSnapshot {
   // as a query does).
   const char* InPlace(std::int32_t record, const CWdbField& field,
                       std::size_t* n) const {
-    if (field.index() < kFirstDataIndex || !field.readable() ||
-        !field.forward()) {
-      return nullptr;
-    }
+    return ReadsInPlace(field) ? ValueAt(record, field, n) : nullptr;
+  }
+
+  // A readable data field whose walk only moves forward.
+  static bool ReadsInPlace(const CWdbField& field) {
+    return field.index() >= kFirstDataIndex && field.readable() &&
+           field.forward();
+  }
+
+  // InPlace for a field that ReadsInPlace.
+  const char* ValueAt(std::int32_t record, const CWdbField& field,
+                      std::size_t* n) const {
     const char* base = bytes_.data.get();
     // A listed record's framing words lie inside the bytes.
     const char* data = base + starts_[static_cast<std::size_t>(record)] + 8;
