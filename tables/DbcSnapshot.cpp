@@ -2,6 +2,7 @@
 // that holds it, and an index per key field asked for, all read through the
 // DBC record cursor.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -68,7 +69,30 @@ class CDbcSnapshot final : public CTableSnapshot {
     return true;
   }
 
+  // Once both fields were used before and the key field has its index: the
+  // hash look-up and one read, with the writes and answers of QueryFirst.
   int Query(DBParam_t& key, DBParam_t& result) const override {
+    const Layout* keyField = layouts_.Peek(key.fieldIndex);
+    const Layout* resultField = layouts_.Peek(result.fieldIndex);
+    const KeyTable* table =
+        keyField != nullptr ? keyField->index.load(std::memory_order_acquire)
+                            : nullptr;
+    if (table == nullptr || resultField == nullptr || !keyField->integral)
+      return QueryFirst(key, result);
+    // A layout is made for a column the header names only, an index for a
+    // located field only.
+    key.type = keyField->type;
+    result.type = resultField->type;
+    if (!resultField->located) return -1;
+    const std::int32_t found =
+        table->First(CKeyIndex::IntegerWord(key.intValue));
+    if (found < 0) return -1;
+    return Store(*resultField, found, result);
+  }
+
+  // Every query the one above does not answer: the first use of a field, a
+  // key of text or float, a field past the ones kept at hand.
+  SELVANE_COLD int QueryFirst(DBParam_t& key, DBParam_t& result) const {
     if (!NamesColumn(key.fieldIndex) || !NamesColumn(result.fieldIndex))
       return -1;
     const Layout& keyField = LayoutOf(key.fieldIndex);
@@ -161,15 +185,22 @@ class CDbcSnapshot final : public CTableSnapshot {
     CDbcCursor cursor;
   };
 
-  // Where a field lies, as Locate finds it, worked out once.
+  // Where a field lies, as Locate finds it, worked out once; for a key
+  // field, its index once built.
   struct Layout : DbcField {
     bool located = false;
+    std::size_t width = 4;  // the bytes of its cell: a text's is its offset
+    bool integral = false;  // an integer or a byte: its word is its value
+    mutable std::atomic<const KeyTable*> index{nullptr};
   };
 
   const Layout& LayoutOf(std::int32_t index) const {
     const Layout* layout = layouts_.Get(index, [&] {
       auto made = std::make_unique<Layout>();
       made->located = CDbcCursor::Locate(fields_, index, made.get()) == 0;
+      if (made->kind != ValueKind::kString) made->width = WidthOf(made->kind);
+      made->integral =
+          made->kind == ValueKind::kInteger || made->kind == ValueKind::kByte;
       return made;
     });
     if (layout == nullptr) throw std::bad_alloc();
@@ -180,8 +211,9 @@ class CDbcSnapshot final : public CTableSnapshot {
     return index >= 0 && index < header_.fieldCount;
   }
 
-  const KeyTable* IndexOf(std::int32_t index, const DbcField& field) const {
-    return indexes_.Get(index, [&] {
+  // The index of a located field; null without memory for one.
+  const KeyTable* IndexOf(std::int32_t index, const Layout& field) const {
+    const KeyTable* table = indexes_.Get(index, [&] {
       auto table = std::make_unique<KeyTable>();
       Reader reader(bytes_);
       reader.cursor.ReadHeader();
@@ -201,11 +233,13 @@ class CDbcSnapshot final : public CTableSnapshot {
       table->Finish();
       return table;
     });
+    if (table != nullptr) field.index.store(table, std::memory_order_release);
+    return table;
   }
 
   // Texts share words: a candidate holds the key when its text is the key's.
   struct Verifier {
-    Verifier(const CDbcSnapshot& table, const DbcField& field,
+    Verifier(const CDbcSnapshot& table, const Layout& field,
              const DBParam_t& key)
         : table(table), field(field), key(key) {}
     bool operator()(std::int32_t record) const {
@@ -215,12 +249,12 @@ class CDbcSnapshot final : public CTableSnapshot {
       return text != nullptr && TextMatches(text, n, key);
     }
     const CDbcSnapshot& table;
-    const DbcField& field;
+    const Layout& field;
     const DBParam_t& key;
   };
 
   // The record a query's scan matches; -1 when none.
-  std::int32_t First(std::int32_t index, const DbcField& field,
+  std::int32_t First(std::int32_t index, const Layout& field,
                      const DBParam_t& key) const {
     const KeyTable* table = IndexOf(index, field);
     if (table == nullptr) {
@@ -234,25 +268,33 @@ class CDbcSnapshot final : public CTableSnapshot {
     std::uint32_t word = 0;
     if (!KeyWord(field.kind, key, &word)) return -1;
     // Numbers have a word of their own: the chain's first record holds them.
-    if (field.kind != ValueKind::kString)
-      return table->Find(word, [](std::int32_t) { return true; });
+    if (field.kind != ValueKind::kString) return table->First(word);
     return table->Find(word, Verifier(*this, field, key));
   }
 
   // The field's value in record, read in place as the cursor reads it: n
   // bytes of a number, or a text without its NUL; null when it cannot be
   // read.
-  const char* ValueAt(const DbcField& field, std::int64_t record,
+  const char* ValueAt(const Layout& field, std::int64_t record,
                       std::size_t* n) const {
-    const bool text = field.kind == ValueKind::kString;
-    const std::size_t width = text ? 4 : WidthOf(field.kind);
-    const char* p = BytesAt(
-        CDbcCursor::kHeaderSize + record * header_.recordSize + field.offset,
-        width);
-    if (p == nullptr || !text) {
-      *n = width;
+    const char* p = CellAt(field, record);
+    if (p == nullptr || field.kind != ValueKind::kString) {
+      *n = field.width;
       return p;
     }
+    return TextAt(p, n);
+  }
+
+  // The field's cell in record; null when the bytes do not hold it.
+  const char* CellAt(const Layout& field, std::int64_t record) const {
+    return BytesAt(
+        CDbcCursor::kHeaderSize + record * header_.recordSize + field.offset,
+        field.width);
+  }
+
+  // The text a string cell at p names, without its NUL; null when it cannot
+  // be read.
+  const char* TextAt(const char* p, std::size_t* n) const {
     const std::int32_t offset = DecodeInt32(p);
     if (offset < 0) return nullptr;  // would point back into the records
     const char* s = BytesAt(strings_ + offset, 1);
@@ -274,10 +316,22 @@ class CDbcSnapshot final : public CTableSnapshot {
     return bytes_.data.get() + at;
   }
 
-  int Store(const DbcField& field, std::int64_t record, DBParam_t& out) const {
+  int Store(const Layout& field, std::int64_t record, DBParam_t& out) const {
+    const char* p = CellAt(field, record);
+    if (p == nullptr) return -1;
+    if (field.kind == ValueKind::kInteger) {
+      out.intValue = DecodeInt32(p);
+      return 0;
+    }
+    if (field.kind == ValueKind::kString) return StoreText(p, out);
+    StoreNumber(field.kind, p, out);
+    return 0;
+  }
+
+  SELVANE_COLD int StoreText(const char* cell, DBParam_t& out) const {
     std::size_t n = 0;
-    const char* value = ValueAt(field, record, &n);
-    return value != nullptr ? StoreValue(field.kind, value, n, out) : -1;
+    const char* text = TextAt(cell, &n);
+    return text != nullptr ? StoreValue(ValueKind::kString, text, n, out) : -1;
   }
 
   TableBytes bytes_;

@@ -30,12 +30,16 @@ class CIndexCache {
   // there is none yet. Null when the build gave none (or threw).
   template <typename Build>
   const Index* Get(std::int32_t field, const Build& build) const {
-    if (field >= 0 && field < kDirect) {
-      const Index* index = direct_[static_cast<std::size_t>(field)].load(
-          std::memory_order_acquire);
-      if (index != nullptr) return index;
-    }
-    return GetLocked(field, build);
+    const Index* index = Peek(field);
+    return index != nullptr ? index : GetLocked(field, build);
+  }
+
+  // The field's entry when it is one of the first kDirect fields and was
+  // built before; null otherwise (Get then finds or builds it).
+  const Index* Peek(std::int32_t field) const {
+    if (static_cast<std::uint32_t>(field) >= kDirect) return nullptr;
+    return direct_[static_cast<std::size_t>(field)].load(
+        std::memory_order_acquire);
   }
 
   // Bytes held by every index built so far.

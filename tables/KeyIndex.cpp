@@ -41,7 +41,7 @@ void CKeyIndex::Finish() {
   }
   shift_ = 32 - bits;
   slots_.assign(slots, Slot());
-  const std::size_t mask = slots - 1;
+  mask_ = slots - 1;
   // From the last record to the first, so that each chain ends up in file
   // order with its first record at the head.
   for (std::size_t r = next_.size(); r-- > 0;) {
@@ -52,7 +52,7 @@ void CKeyIndex::Finish() {
     const std::uint32_t word = words_[r];
     std::size_t s = SlotOf(word);
     while (slots_[s].record != kNone && slots_[s].word != word) {
-      s = (s + 1) & mask;
+      s = (s + 1) & mask_;
     }
     next_[r] = slots_[s].record;
     slots_[s].word = word;

@@ -44,6 +44,9 @@ class CKeyIndex {
     }
     return kNone;
   }
+  // The first record of word: for numbers, whose words are their values,
+  // the record holding the key; kNone when none does.
+  std::int32_t First(std::uint32_t word) const { return Head(word); }
   // Every such record, in file order.
   template <typename Verify>
   void FindAll(std::uint32_t word, const Verify& verify,
@@ -58,10 +61,9 @@ class CKeyIndex {
  private:
   // The first record added with this word, or kNone.
   std::int32_t Head(std::uint32_t word) const {
-    if (slots_.empty()) return kNone;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t s = SlotOf(word);; s = (s + 1) & mask) {
-      const Slot& slot = slots_[s];
+    const Slot* slots = slots_.data();
+    for (std::size_t s = SlotOf(word);; s = (s + 1) & mask_) {
+      const Slot& slot = slots[s];
       if (slot.record == kNone || slot.word == word) return slot.record;
     }
   }
@@ -84,7 +86,10 @@ class CKeyIndex {
   std::vector<std::uint32_t> words_;  // until Finish
   // Before Finish: kNone added with a word, or skipped. After: the chains.
   std::vector<std::int32_t> next_;
-  std::vector<Slot> slots_;
+  // At least two slots, at least one of them empty, so that a probe ends:
+  // before Finish, two empty ones.
+  std::vector<Slot> slots_ = std::vector<Slot>(2);
+  std::size_t mask_ = 1;  // slots - 1
   int shift_ = 31;
 };
 

@@ -1,6 +1,7 @@
 // A WDB cache file in memory: its bytes, where each record starts, and an
 // index per key field asked for, all read through the WDB record cursor.
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <limits>
 #include <new>
@@ -70,7 +71,38 @@ class CWdbSnapshot final : public CTableSnapshot {
     return true;
   }
 
+  // Once both fields were used before and the key field, a readable
+  // integer or byte, has its index: the hash look-up and one read, with the
+  // writes and answers of QueryFirst.
   int Query(DBParam_t& key, DBParam_t& result) const override {
+    const Column* keyColumn = columns_.Peek(key.fieldIndex);
+    const Column* resultColumn = columns_.Peek(result.fieldIndex);
+    const KeyTable* table =
+        keyColumn != nullptr ? keyColumn->index.load(std::memory_order_acquire)
+                             : nullptr;
+    if (table == nullptr || resultColumn == nullptr || !keyColumn->integral)
+      return QueryFirst(key, result);
+    const CWdbField& keyField = keyColumn->field;
+    const std::int32_t found =
+        table->hash.First(CKeyIndex::IntegerWord(key.intValue));
+    WriteKeyType(keyField, *table, key, found >= 0);
+    if (found < 0) return -1;
+    const CWdbField& resultField = resultColumn->field;
+    result.type = resultField.type();
+    if (!resultColumn->inPlace)
+      return StoreThroughCursor(found, resultField, result);
+    std::size_t n = 0;
+    const char* value = ValueAt(found, resultField, &n);
+    if (value == nullptr) return StoreThroughCursor(found, resultField, result);
+    if (resultField.kind() == ValueKind::kString)
+      return StoreText(value, n, result);
+    StoreNumber(resultField.kind(), value, result);
+    return 0;
+  }
+
+  // Every query the one above does not answer: the first use of a field, a
+  // key of text or float or of no value, a field past the ones kept at hand.
+  SELVANE_COLD int QueryFirst(DBParam_t& key, DBParam_t& result) const {
     if (!CWdbField::Names(fields_, key.fieldIndex) ||
         !CWdbField::Names(fields_, result.fieldIndex)) {
       return -1;
@@ -150,22 +182,40 @@ class CWdbSnapshot final : public CTableSnapshot {
     CWdbCursor cursor;
   };
 
-  // The walk to field index (one the definitions name), made once.
-  const CWdbField& FieldOf(std::int32_t index) const {
-    const CWdbField* field = layouts_.Get(
-        index, [&] { return std::make_unique<CWdbField>(fields_, index); });
-    if (field == nullptr) throw std::bad_alloc();
-    return *field;
-  }
-
   // One key field's index, and how far its scan framed records.
   struct KeyTable {
     CKeyIndex hash;
     std::int64_t framed = 0;
   };
 
+  // The walk to a field, and its index once built.
+  struct Column {
+    Column(const selvane::FieldMap& fields, std::int32_t index)
+        : field(fields, index),
+          integral(field.readable() && (field.kind() == ValueKind::kInteger ||
+                                        field.kind() == ValueKind::kByte)),
+          inPlace(ReadsInPlace(field)) {}
+    CWdbField field;
+    bool integral;  // readable, and its word is its value
+    bool inPlace;   // see ReadsInPlace
+    mutable std::atomic<const KeyTable*> index{nullptr};
+  };
+
+  const Column& ColumnOf(std::int32_t index) const {
+    const Column* column = columns_.Get(
+        index, [&] { return std::make_unique<Column>(fields_, index); });
+    if (column == nullptr) throw std::bad_alloc();
+    return *column;
+  }
+
+  // The walk to field index (one the definitions name), made once.
+  const CWdbField& FieldOf(std::int32_t index) const {
+    return ColumnOf(index).field;
+  }
+
+  // The field's index; null without memory for one.
   const KeyTable* IndexOf(const CWdbField& field) const {
-    return indexes_.Get(field.index(), [&] {
+    const KeyTable* table = indexes_.Get(field.index(), [&] {
       auto table = std::make_unique<KeyTable>();
       Reader reader(bytes_);
       reader.cursor.VisitField(
@@ -183,6 +233,10 @@ class CWdbSnapshot final : public CTableSnapshot {
       table->hash.Finish();
       return table;
     });
+    if (table != nullptr) {
+      ColumnOf(field.index()).index.store(table, std::memory_order_release);
+    }
+    return table;
   }
 
   // The key's type as a scan leaves it: a data field's type once a record
@@ -232,8 +286,7 @@ class CWdbSnapshot final : public CTableSnapshot {
   // Numbers have a word of their own: the chain's first record holds them.
   std::int32_t FindFirst(const CKeyIndex& hash, std::uint32_t word,
                          const CWdbField& field, const DBParam_t& key) const {
-    if (field.kind() != ValueKind::kString)
-      return hash.Find(word, [](std::int32_t) { return true; });
+    if (field.kind() != ValueKind::kString) return hash.First(word);
     return hash.Find(word, Verifier(*this, field, key));
   }
 
@@ -252,10 +305,18 @@ class CWdbSnapshot final : public CTableSnapshot {
   // as a query does).
   const char* InPlace(std::int32_t record, const CWdbField& field,
                       std::size_t* n) const {
-    if (field.index() < kFirstDataIndex || !field.readable() ||
-        !field.forward()) {
-      return nullptr;
-    }
+    return ReadsInPlace(field) ? ValueAt(record, field, n) : nullptr;
+  }
+
+  // A readable data field whose walk only moves forward.
+  static bool ReadsInPlace(const CWdbField& field) {
+    return field.index() >= kFirstDataIndex && field.readable() &&
+           field.forward();
+  }
+
+  // InPlace for a field that ReadsInPlace.
+  const char* ValueAt(std::int32_t record, const CWdbField& field,
+                      std::size_t* n) const {
     const char* base = bytes_.data.get();
     // A listed record's framing words lie inside the bytes.
     const char* data = base + starts_[static_cast<std::size_t>(record)] + 8;
@@ -265,7 +326,21 @@ class CWdbSnapshot final : public CTableSnapshot {
   int Store(std::int32_t record, const CWdbField& field, DBParam_t& out) const {
     std::size_t n = 0;
     const char* value = InPlace(record, field, &n);
-    if (value != nullptr) return StoreValue(field.kind(), value, n, out);
+    if (value == nullptr) return StoreThroughCursor(record, field, out);
+    if (field.kind() == ValueKind::kString) return StoreText(value, n, out);
+    StoreNumber(field.kind(), value, out);
+    return 0;
+  }
+
+  SELVANE_COLD static int StoreText(const char* text, std::size_t n,
+                                    DBParam_t& out) {
+    return StoreValue(ValueKind::kString, text, n, out);
+  }
+
+  // Store for a value not read in place: the cursor walks as a query does.
+  SELVANE_COLD int StoreThroughCursor(std::int32_t record,
+                                      const CWdbField& field,
+                                      DBParam_t& out) const {
     WdbRecord r;
     r.start = starts_[static_cast<std::size_t>(record)];
     const char* frame = bytes_.data.get() + r.start;
@@ -280,7 +355,7 @@ class CWdbSnapshot final : public CTableSnapshot {
   std::vector<const selvane::FieldAttr_t*> order_;  // field index to definition
   std::vector<std::int32_t> starts_;                // record index to its start
   CIndexCache<KeyTable> indexes_;
-  CIndexCache<CWdbField> layouts_;
+  CIndexCache<Column> columns_;
 };
 
 }  // namespace

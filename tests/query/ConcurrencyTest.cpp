@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -195,18 +196,25 @@ struct Answer {
   }
 };
 
-Answer Ask(const CSelvaneObject& db, const std::string& dir, const Probe& s) {
+// Asks a probe through query(key, result).
+template <typename Query>
+Answer AskWith(const Probe& s, const Query& query) {
   DBParam_t key = s.key;
   DBParam_t result;
   result.fieldIndex = s.resultIndex;
-  const std::wstring path = Widen(JoinPath(dir, s.target->file));
-  const int status = s.target->wdb
-                         ? db.QueryWDB(path, key, result)
-                         : db.QueryDBC(path, s.target->table, key, result);
+  const int status = query(key, result);
   std::uint32_t bits;
   std::memcpy(&bits, &result.floatValue, sizeof bits);
   return Answer{status,          key.type,        result.type,
                 result.intValue, result.strValue, bits};
+}
+
+Answer Ask(const CSelvaneObject& db, const std::string& dir, const Probe& s) {
+  const std::wstring path = Widen(JoinPath(dir, s.target->file));
+  return AskWith(s, [&](DBParam_t& key, DBParam_t& result) {
+    return s.target->wdb ? db.QueryWDB(path, key, result)
+                         : db.QueryDBC(path, s.target->table, key, result);
+  });
 }
 
 // Each thread asks its own shuffled sequence of the probes; all start
@@ -216,8 +224,8 @@ struct Runs {
   std::vector<std::vector<Answer>> answers;
 };
 
-Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
-                const std::vector<Probe>& probes) {
+Runs RunThreads(const std::vector<Probe>& probes,
+                const std::function<Answer(const Probe&)>& ask) {
   Runs runs;
   runs.order.resize(kThreads);
   runs.answers.resize(kThreads);
@@ -234,7 +242,7 @@ Runs RunThreads(const CSelvaneObject& db, const std::string& dir,
       waiting.fetch_sub(1);
       while (waiting.load() > 0) std::this_thread::yield();
       for (std::size_t i : runs.order[t]) {
-        runs.answers[t].push_back(Ask(db, dir, probes[i]));
+        runs.answers[t].push_back(ask(probes[i]));
       }
     });
   }
@@ -293,6 +301,12 @@ class ConcurrencyTest : public ::testing::Test {
     return wrong;
   }
 
+  std::function<Answer(const Probe&)> ObjectAsks() const {
+    const CSelvaneObject& shared = db_;
+    const std::string dir = dir_.path();
+    return [&shared, dir](const Probe& s) { return Ask(shared, dir, s); };
+  }
+
   std::vector<Answer> Serial(const std::vector<Probe>& probes) const {
     std::vector<Answer> serial;
     for (const Probe& s : probes) serial.push_back(Ask(db_, dir_.path(), s));
@@ -319,8 +333,7 @@ TEST_F(ConcurrencyTest, ThreadsGetTheSerialAnswers) {
   EXPECT_GT(wdb, 20);
   EXPECT_LT(wdb, 100);
 
-  const CSelvaneObject& shared = db_;
-  EXPECT_EQ(0, Mismatches(RunThreads(shared, dir_.path(), probes), serial));
+  EXPECT_EQ(0, Mismatches(RunThreads(probes, ObjectAsks()), serial));
 }
 
 // In a process of its own (as ctest runs each test) the threads make the
@@ -330,9 +343,37 @@ TEST_F(ConcurrencyTest, FirstArchiveOpensFromManyThreadsAtOnce) {
   for (const Probe& s : MakeProbes(200)) {
     if (!s.target->wdb) probes.push_back(s);
   }
-  const CSelvaneObject& shared = db_;
-  const Runs runs = RunThreads(shared, dir_.path(), probes);
+  const Runs runs = RunThreads(probes, ObjectAsks());
   EXPECT_EQ(0, Mismatches(runs, Serial(probes)));
+}
+
+// A table of each target, every thread asking it from the start, before
+// any index or field of it is at hand: each is made once, and every answer
+// (the first uses and the later ones) is the query object's.
+TEST_F(ConcurrencyTest, ThreadsShareATableOfEachTarget) {
+  const std::vector<Probe> probes = MakeProbes(300);
+  const std::vector<Answer> serial = Serial(probes);
+  for (const Target& target : kTargets) {
+    SCOPED_TRACE(std::string(target.file) + " " + target.table);
+    std::vector<Probe> mine;
+    std::vector<Answer> want;
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+      if (probes[i].target != &target) continue;
+      mine.push_back(probes[i]);
+      want.push_back(serial[i]);
+    }
+    const std::wstring path = Widen(JoinPath(dir_.path(), target.file));
+    CSelvaneTable table;
+    ASSERT_EQ(0, target.wdb ? table.OpenWDB(db_, path)
+                            : table.OpenDBC(db_, path, target.table));
+    const CSelvaneTable& shared = table;
+    const Runs runs = RunThreads(mine, [&](const Probe& s) {
+      return AskWith(s, [&](DBParam_t& key, DBParam_t& result) {
+        return shared.Query(key, result);
+      });
+    });
+    EXPECT_EQ(0, Mismatches(runs, want));
+  }
 }
 
 // One const table queried from many threads at once, every thread starting
