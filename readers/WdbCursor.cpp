@@ -17,6 +17,7 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
     : index_(index) {
   if (index < kFirstDataIndex) {  // a framing word: no steps
     offset_ = 4 * index;
+    ChooseShape();
     return;
   }
   bool forward = true;  // no passed-over size is negative
@@ -71,6 +72,20 @@ CWdbField::CWdbField(const selvane::FieldMap& fields, std::int32_t index)
       break;
   }
   width_ = WidthOf(kind_);
+  ChooseShape();
+}
+
+void CWdbField::ChooseShape() {
+  // Only a forward walk of a readable field runs over held bytes.
+  if (!forward_ || !readable_) return;
+  // After the merge only the last step may be a bare run of bytes.
+  const std::size_t n = steps_.size();
+  const bool run_last = n != 0 && !steps_[n - 1].text;
+  const std::size_t texts = run_last ? n - 1 : n;
+  if (texts > 1) return;
+  lead_ = offset_ + (n != 0 ? steps_[0].fixed : 0);
+  tail_ = texts == 1 && run_last ? steps_[1].fixed : 0;
+  shape_ = texts == 0 ? Shape::kDirect : Shape::kPastText;
 }
 
 int CWdbCursor::ReadHeader(WDBHeader_t* header) {
@@ -95,9 +110,10 @@ std::int64_t CWdbCursor::PastTextThroughWindow(std::int64_t pos) {
 template <typename Equal>
 int CWdbCursor::FindNumber(const CWdbField& field, Equal&& equal,
                            WdbRecord* found, std::int64_t* framed) {
+  // The held test takes equal by value: its key then stays in a register.
   return Scan(
       field,
-      [&](const WdbRecord&, const char* p, std::size_t) {
+      [equal](const WdbRecord&, const char* p, std::size_t) {
         return equal(p) ? 1 : 0;
       },
       [&](const WdbRecord&, std::int64_t pos) {

@@ -1,6 +1,7 @@
 #ifndef SELVANE_READERS_WDBCURSOR_H_
 #define SELVANE_READERS_WDBCURSOR_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -58,6 +59,7 @@ class CWdbField {
 
  private:
   friend class CWdbCursor;
+  void ChooseShape();
   struct Step {
     std::int64_t fixed = 0;  // bytes passed over first
     bool text = false;       // then a text through its NUL
@@ -73,6 +75,13 @@ class CWdbField {
   // that the held scan needs no branch for it, or the data's.
   std::int64_t offset_ = 8;
   std::vector<Step> steps_;
+  // How the scan walks held bytes, chosen once: most fields lie a fixed
+  // distance from the record's start (kDirect), or past one text and then a
+  // fixed distance (kPastText); anything else takes the steps.
+  enum class Shape { kDirect, kPastText, kSteps };
+  Shape shape_ = Shape::kSteps;
+  std::int64_t lead_ = 0;  // record start to the text, or to the value
+  std::int64_t tail_ = 0;  // past the text's NUL to the value
 };
 
 // The records of a WDB file over one window (a file stream or memory).
@@ -163,10 +172,21 @@ class CWdbCursor {
   // field's value held in place (as VisitField hands it over);
   // onField(record, pos) on the one at pos, through the window: 1 stop,
   // 0 go on, -1 fail. *last is the record the scan ended on, *framed the
-  // count of records whose framing words were read.
+  // count of records whose framing words were read. Scan picks the field's
+  // held walk; ScanWith is the loop, walking held records with walk(record,
+  // end, &n): the value as WalkHeld finds it, from the record's start.
   template <typename OnHeld, typename OnField>
   int Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
            WdbRecord* last, std::int64_t* framed);
+  template <typename Walk, typename OnHeld, typename OnField>
+  int ScanWith(const CWdbField& field, Walk walk, OnHeld onHeld,
+               OnField& onField, WdbRecord* last, std::int64_t* framed);
+  struct DirectWalk;
+  struct PastTextWalk;
+  struct StepsWalk;
+  // The text at p up to its NUL: *n its length; null when the room bytes
+  // from p do not hold the NUL.
+  static const char* TextHeld(const char* p, std::size_t room, std::size_t* n);
   // The field's value in the held bytes of a record, its walk starting at
   // p (the record's start + offset_): *n its width, or a text's length;
   // null when the bytes up to end do not hold it whole.
@@ -210,26 +230,109 @@ inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
   return p;
 }
 
+// The held walks. reach() is how many bytes from a record's start (8 at
+// least) a walk needs held to run without checking them; the scan walks a
+// record only when they are, and hands over slack, how many more bytes the
+// window holds after them. A walk then checks just what its texts decide.
+struct CWdbCursor::DirectWalk {
+  std::int64_t lead;  // record start to the value
+  std::size_t width;
+  std::int64_t reach() const {
+    return std::max(kFrameSize, lead + static_cast<std::int64_t>(width));
+  }
+  const char* operator()(const char* record, std::size_t slack,
+                         std::size_t* n) const {
+    const char* value = record + lead;
+    if (width != 0) {
+      *n = width;
+      return value;
+    }
+    // A text's reach is its lead (8 at least): slack is all after it.
+    return TextHeld(value, slack, n);
+  }
+};
+
+struct CWdbCursor::PastTextWalk {
+  std::int64_t lead;  // record start to the text, 8 at least
+  std::int64_t tail;  // past the text's NUL to the value
+  std::size_t width;
+  std::int64_t reach() const {
+    return lead + tail + static_cast<std::int64_t>(width);
+  }
+  // A NUL in the last tail + width bytes would leave the value short, so the
+  // search stops before them, slack bytes on: found, the value is held.
+  const char* operator()(const char* record, std::size_t slack,
+                         std::size_t* n) const {
+    const char* text = record + lead;
+    const void* nul = std::memchr(text, '\0', slack);
+    if (nul == nullptr) return nullptr;
+    const char* value = static_cast<const char*>(nul) + 1 + tail;
+    if (width != 0) {
+      *n = width;
+      return value;
+    }
+    const char* end = text + slack + tail;  // where the held bytes end
+    return TextHeld(value, static_cast<std::size_t>(end - value), n);
+  }
+};
+
+struct CWdbCursor::StepsWalk {
+  const CWdbField* field;
+  std::int64_t reach() const { return kFrameSize; }
+  const char* operator()(const char* record, std::size_t slack,
+                         std::size_t* n) const {
+    const char* end = record + kFrameSize + slack;
+    return WalkHeld(record + field->offset_, end, *field, n);
+  }
+};
+
+inline const char* CWdbCursor::TextHeld(const char* p, std::size_t room,
+                                        std::size_t* n) {
+  const void* nul = std::memchr(p, '\0', room);
+  if (nul == nullptr) return nullptr;
+  *n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+  return p;
+}
+
 template <typename OnHeld, typename OnField>
 int CWdbCursor::Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
                      WdbRecord* last, std::int64_t* framed) {
+  switch (field.shape_) {
+    case CWdbField::Shape::kDirect:
+      return ScanWith(field, DirectWalk{field.lead_, field.width_}, onHeld,
+                      onField, last, framed);
+    case CWdbField::Shape::kPastText:
+      return ScanWith(field,
+                      PastTextWalk{field.lead_, field.tail_, field.width_},
+                      onHeld, onField, last, framed);
+    case CWdbField::Shape::kSteps:
+      break;
+  }
+  return ScanWith(field, StepsWalk{&field}, onHeld, onField, last, framed);
+}
+
+template <typename Walk, typename OnHeld, typename OnField>
+int CWdbCursor::ScanWith(const CWdbField& field, const Walk walk, OnHeld onHeld,
+                         OnField& onField, WdbRecord* last,
+                         std::int64_t* framed) {
   const bool in_place = field.forward_ && field.readable_;
+  const std::int64_t reach = walk.reach();
   std::int64_t count = 0;
-  std::int32_t start = kFirstRecord;
+  std::int64_t start = kFirstRecord;
   int verdict = -1;
   for (;;) {
-    // The records the window holds whole, in place: no call, no read.
+    // The records the window holds far enough for the walk, in place: no
+    // call, no read. Held bytes lie at positions, so only the start after
+    // them needs a check.
     const char* base = nullptr;
     const auto held =
         static_cast<std::int64_t>(in_place ? window_->HeldAt(start, &base) : 0);
-    // Offsets from the first held record; room is how far a record may
-    // start from it and still be at a position.
-    const std::int64_t room = CReadWindow::kMaxPosition - start;
+    const std::int64_t last_off = held - reach;  // the last record walkable
     std::int64_t off = 0;
-    while (held - off >= kFrameSize) {
+    while (off <= last_off) {
       const char* p = base + off;
-      std::size_t n = 4;
-      const char* value = WalkHeld(p + field.offset_, base + held, field, &n);
+      std::size_t n = 0;
+      const char* value = walk(p, static_cast<std::size_t>(last_off - off), &n);
       if (value == nullptr) break;
       const std::int32_t length = DecodeInt32(p + 4);
       const WdbRecord record{static_cast<std::int32_t>(start + off),
@@ -237,24 +340,26 @@ int CWdbCursor::Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
       ++count;
       verdict = onHeld(record, value, n);
       // A length of -8 or less would repeat the record or move back.
-      if (verdict != 0 || length <= -kFrameSize ||
-          off + kFrameSize + length > room) {
+      if (verdict != 0 || length <= -kFrameSize) {
         *last = record;
         *framed = count;
         return verdict != 0 ? verdict : -1;
       }
       off += kFrameSize + length;
     }
-    start = static_cast<std::int32_t>(start + off);
     // One record through the window.
     verdict = -1;
-    if (ReadRecord(start, last) != 0) break;
+    if (start + off > CReadWindow::kMaxPosition) break;
+    start += off;
+    if (ReadRecord(static_cast<std::int32_t>(start), last) != 0) break;
     ++count;
     if (!field.readable_) break;
     const std::int64_t pos = Locate(*last, field);
     if (pos < 0) break;
     verdict = onField(*last, pos);
-    if (verdict != 0 || !NextStart(*last, &start)) break;
+    std::int32_t next = 0;
+    if (verdict != 0 || !NextStart(*last, &next)) break;
+    start = next;
   }
   *framed = count;
   return verdict != 0 ? verdict : -1;
