@@ -1,11 +1,13 @@
 #include "readers/WDBFileWrapper.h"
 
+#include <algorithm>
+
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 
 CWDBFileWrapper::CWDBFileWrapper()
     : CFileWrapper(1),
-      source_(&stream_),
+      bytes_(&file_),
       window_(kWindowCapacity),
       cursor_(&window_) {}
 
@@ -17,27 +19,33 @@ int CWDBFileWrapper::Open(const std::wstring& path) {
     path_ = path;
     std::string narrow;
     if (!NarrowExact(path, &narrow)) return -1;
-    OpenStream(narrow);
-    if (!stream_.IsOpen()) return -1;
-    window_.Reset(&source_);
+    // Other processes may go on reading and writing the file meanwhile.
+    file_.Open(narrow);
+    if (!file_.IsOpen()) return -1;
+    window_.Reset(&bytes_);
     return ReadHeader();
   } catch (...) {
     return -1;
   }
 }
 
-void CWDBFileWrapper::OpenStream(const std::string& narrowPath) {
-  // Other processes may go on reading and writing the file meanwhile.
-  stream_.Open(narrowPath);
+std::uint32_t CWDBFileWrapper::FileBytes::ReadAt(std::uint32_t pos, char* dst,
+                                                 std::uint32_t n) {
+  const std::uint64_t size = file_->size();
+  if (pos >= size) return 0;
+  const auto ask =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - pos));
+  return file_->ReadAt(pos, ask, reinterpret_cast<unsigned char*>(dst)) ? ask
+                                                                        : 0;
 }
 
 void CWDBFileWrapper::Close() {
-  stream_.Close();
+  file_.Close();
   window_.Reset(nullptr);
 }
 
 int CWDBFileWrapper::ReadHeader() {
-  if (!stream_.IsOpen() || !window_.ok()) return -1;
+  if (!file_.IsOpen() || !window_.ok()) return -1;
   if (cursor_.ReadHeader(&header_) != 0) return -1;
   return window_.Seek(CWdbCursor::kFirstRecord);
 }

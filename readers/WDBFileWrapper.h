@@ -8,10 +8,10 @@
 #include <SelvaneLibrary/DBParam.h>
 #include <SelvaneLibrary/detail/FieldAttr.h>
 
+#include "readers/ByteSource.h"
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
 #include "readers/SharedFileStream.h"
-#include "readers/StreamSource.h"
 #include "readers/WdbCursor.h"
 
 // Reader for WDB cache files on disk: a 20-byte header, then records framed
@@ -58,13 +58,28 @@ class CWDBFileWrapper final : public CFileWrapper {
   const WDBHeader_t& header() const { return header_; }
 
  private:
-  void OpenStream(const std::string& narrowPath);
   int Scan(DBParam_t& key, DBParam_t& result);
 
+  // The open file as the window reads it: the bytes it held when opened (a
+  // file that fits the window is then read in one call). A file cut short
+  // meanwhile ends where a read of it fails.
+  class FileBytes final : public CByteSource {
+   public:
+    explicit FileBytes(CSharedFile* file) : file_(file) {}
+    std::uint32_t ReadAt(std::uint32_t pos, char* dst,
+                         std::uint32_t n) override;
+    std::int64_t size() const override {
+      return file_->IsOpen() ? static_cast<std::int64_t>(file_->size()) : -1;
+    }
+
+   private:
+    CSharedFile* file_;
+  };
+
   std::wstring path_;
-  CSharedFileStream stream_;
+  CSharedFile file_;
+  FileBytes bytes_;
   WDBHeader_t header_;
-  CStreamSource source_;
   CReadWindow window_;
   CWdbCursor cursor_;
 };

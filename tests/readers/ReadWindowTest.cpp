@@ -104,6 +104,44 @@ TEST(ReadWindowTest, SequentialReadsOfEverySizeStraddleRefills) {
   }
 }
 
+// A source that tells its size is read whole when it fits the window, else
+// a window at a time; one that does not is read from 4 KiB on, doubling.
+TEST(ReadWindowTest, SourceThatTellsItsSizeIsReadInTheFewestCalls) {
+  class SizedSource : public PatternSource {
+   public:
+    SizedSource(std::uint64_t size, std::int64_t told)
+        : PatternSource(size), told_(told) {}
+    std::int64_t size() const override { return told_; }
+
+   private:
+    std::int64_t told_;
+  };
+  const std::size_t capacity = 64 * 1024;
+  struct Case {
+    std::uint64_t size;
+    std::int64_t told;
+    std::vector<std::uint64_t> asks;  // while reading every byte in order
+  };
+  for (const Case& c : std::vector<Case>{{10000, -1, {4096, 8192}},
+                                         {10000, 10000, {10000}},
+                                         {65536, 65536, {65536}},
+                                         {100000, 100000, {65536, 65536}}}) {
+    SCOPED_TRACE("size " + std::to_string(c.size) + " told " +
+                 std::to_string(c.told));
+    SizedSource source(c.size, c.told);
+    CReadWindow w(capacity);
+    w.Reset(&source);
+    for (std::uint64_t pos = 0; pos < c.size; ++pos) {
+      const char* p = w.At(static_cast<std::int64_t>(pos), 1);
+      ASSERT_NE(nullptr, p) << "at " << pos;
+      ASSERT_EQ(ByteAt(pos), *p) << "at " << pos;
+    }
+    std::vector<std::uint64_t> asks;
+    for (const auto& call : source.calls) asks.push_back(call.n);
+    EXPECT_EQ(c.asks, asks);
+  }
+}
+
 TEST(ReadWindowTest, ReadLargerThanWindowGoesStraightToSource) {
   PatternSource source(1 << 20);
   CReadWindow w(kSmall);
