@@ -216,17 +216,17 @@ inline const char* CWdbCursor::WalkHeld(const char* p, const char* end,
     if (step.fixed > end - p) return nullptr;
     p += step.fixed;
     if (!step.text) continue;
-    const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+    const char* nul = FindNul(p, static_cast<std::size_t>(end - p));
     if (nul == nullptr) return nullptr;
-    p = static_cast<const char*>(nul) + 1;
+    p = nul + 1;
   }
   if (field.width_ != 0) {
     *n = field.width_;
     return *n <= static_cast<std::size_t>(end - p) ? p : nullptr;
   }
-  const void* nul = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+  const char* nul = FindNul(p, static_cast<std::size_t>(end - p));
   if (nul == nullptr) return nullptr;
-  *n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+  *n = static_cast<std::size_t>(nul - p);
   return p;
 }
 
@@ -264,9 +264,9 @@ struct CWdbCursor::PastTextWalk {
   const char* operator()(const char* record, std::size_t slack,
                          std::size_t* n) const {
     const char* text = record + lead;
-    const void* nul = std::memchr(text, '\0', slack);
+    const char* nul = FindNul(text, slack);
     if (nul == nullptr) return nullptr;
-    const char* value = static_cast<const char*>(nul) + 1 + tail;
+    const char* value = nul + 1 + tail;
     if (width != 0) {
       *n = width;
       return value;
@@ -288,9 +288,9 @@ struct CWdbCursor::StepsWalk {
 
 inline const char* CWdbCursor::TextHeld(const char* p, std::size_t room,
                                         std::size_t* n) {
-  const void* nul = std::memchr(p, '\0', room);
+  const char* nul = FindNul(p, room);
   if (nul == nullptr) return nullptr;
-  *n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
+  *n = static_cast<std::size_t>(nul - p);
   return p;
 }
 

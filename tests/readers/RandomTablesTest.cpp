@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "readers/Coding.h"
 #include "readers/DBCFileWrapper.h"
 #include "readers/DbcCursor.h"
 #include "readers/WDBFileWrapper.h"
@@ -258,6 +259,26 @@ TEST(RandomTablesTest, WdbAnswersEqualTheReference) {
       want.rc = reference::QueryWdb(file, fields, want.key, want.result);
       ExpectSame(want, WdbReader(path, fields, asked), "reader");
       ExpectSame(want, WdbMemory(file, fields, asked), "memory cursor");
+    }
+  }
+}
+
+// The NUL search the WDB walks use, against memchr: every start and length
+// over buffers with NULs rare, common or absent.
+TEST(RandomTablesTest, FindNulAgreesWithMemchr) {
+  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+    Random r(seed);
+    const std::int32_t one_in = 1 + r.Below(60);
+    std::string bytes(static_cast<std::size_t>(r.Below(100)), 'x');
+    for (char& c : bytes) {
+      if (r.OneIn(one_in)) c = '\0';
+    }
+    for (std::size_t at = 0; at <= bytes.size(); ++at) {
+      for (std::size_t n = 0; at + n <= bytes.size(); ++n) {
+        const char* p = bytes.data() + at;
+        ASSERT_EQ(std::memchr(p, '\0', n), FindNul(p, n))
+            << "seed " << seed << " at " << at << " n " << n;
+      }
     }
   }
 }
