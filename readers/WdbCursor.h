@@ -174,7 +174,7 @@ class CWdbCursor {
   // 0 go on, -1 fail. *last is the record the scan ended on, *framed the
   // count of records whose framing words were read. Scan picks the field's
   // held walk; ScanWith is the loop, walking held records with walk(record,
-  // end, &n): the value as WalkHeld finds it, from the record's start.
+  // slack, &n): the value as WalkHeld finds it, from the record's start.
   template <typename OnHeld, typename OnField>
   int Scan(const CWdbField& field, OnHeld&& onHeld, OnField&& onField,
            WdbRecord* last, std::int64_t* framed);

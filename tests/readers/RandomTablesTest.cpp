@@ -4,6 +4,7 @@
 // to the type members and the result's untouched values on failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -18,6 +19,7 @@
 #include "tests/support/MpqBuilder.h"
 #include "tests/support/ReferenceDecoder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UntoldSource.h"
 
 namespace {
 
@@ -201,12 +203,18 @@ Outcome WdbReader(const std::string& path, const selvane::FieldMap& fields,
   return o;
 }
 
-// The cursor over memory, asked as the reader asks it; its visit must stop
-// on the record its Find stops on.
+// The cursor over memory, or over a small window when small_window is set,
+// asked as the reader asks it; its visit must stop on the record its Find
+// stops on.
 Outcome WdbMemory(const std::string& file, const selvane::FieldMap& fields,
-                  Outcome o) {
-  CReadWindow window;
-  window.ResetMemory(file.data(), file.size());
+                  Outcome o, bool small_window = false) {
+  UntoldSource source(file);
+  CReadWindow window(small_window ? 8 * 1024 : CReadWindow::kDefaultCapacity);
+  if (small_window) {
+    window.Reset(&source);
+  } else {
+    window.ResetMemory(file.data(), file.size());
+  }
   CWdbCursor cursor(&window);
   WDBHeader_t header;
   if (cursor.ReadHeader(&header) != 0 ||
@@ -259,6 +267,7 @@ TEST(RandomTablesTest, WdbAnswersEqualTheReference) {
       want.rc = reference::QueryWdb(file, fields, want.key, want.result);
       ExpectSame(want, WdbReader(path, fields, asked), "reader");
       ExpectSame(want, WdbMemory(file, fields, asked), "memory cursor");
+      ExpectSame(want, WdbMemory(file, fields, asked, true), "small window");
     }
   }
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/UntoldSource.h"
 #include "tests/support/WdbBuilder.h"
 
 namespace {
@@ -901,13 +902,32 @@ struct RefillRow {
   std::string tail;
 };
 
+// The cursor asked as the reader asks it, over a window whose refills start
+// at 4 KiB and double, as for a source that does not tell its size.
+int AskThroughRefills(const std::string& bytes, const selvane::FieldMap& fields,
+                      DBParam_t& key, DBParam_t& result) {
+  UntoldSource source(bytes);
+  CReadWindow window(CWDBFileWrapper::kWindowCapacity);
+  window.Reset(&source);
+  CWdbCursor cursor(&window);
+  WDBHeader_t header;
+  if (cursor.ReadHeader(&header) != 0) return -1;
+  const CWdbField key_field(fields, key.fieldIndex);
+  const CWdbField result_field(fields, result.fieldIndex);
+  WdbRecord found;
+  if (cursor.Find(key_field, key, &found) != 0) return -1;
+  result.type = result_field.type();
+  return cursor.Store(found, result_field, result);
+}
+
 TEST_F(WDBFileWrapperTest, KeysOfEveryTypeAreFoundAcrossEveryRefill) {
-  // Refills start small and double, so the first records cross a refill
-  // edge every few kilobytes. The first record's text grows one byte per
-  // round, which shifts every later byte across those edges: each part of a
-  // record (framing words, texts, their terminators, key values) lies on an
-  // edge in some round. Every record is asked for by each of its keys and
-  // must answer with the first record holding that value.
+  // The reader reads a file this small at once; the cursor over refills
+  // that start small and double sees the first records cross a refill edge
+  // every few kilobytes. The first record's text grows one byte per round,
+  // which shifts every later byte across those edges: each part of a record
+  // (framing words, texts, their terminators, key values) lies on an edge
+  // in some round. Every record is asked for by each of its keys, of both,
+  // and must answer with the first record holding that value.
   const selvane::FieldMap fields =
       Fields({Field(selvane::kTypeCString), Field(selvane::kTypeByte, 1),
               Field(selvane::kTypeAmount, 2, 3), Field(selvane::kTypeInteger),
@@ -961,6 +981,12 @@ TEST_F(WDBFileWrapperTest, KeysOfEveryTypeAreFoundAcrossEveryRefill) {
             << "record " << self << " key " << key.fieldIndex;
         ASSERT_EQ(ask.second, result.intValue)
             << "record " << self << " key " << key.fieldIndex;
+        key = ask.first;
+        result = Param(0);
+        ASSERT_EQ(0, AskThroughRefills(wdb.bytes(), fields, key, result))
+            << "refills: record " << self << " key " << key.fieldIndex;
+        ASSERT_EQ(ask.second, result.intValue)
+            << "refills: record " << self << " key " << key.fieldIndex;
       }
     }
   }
