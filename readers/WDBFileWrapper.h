@@ -60,16 +60,20 @@ class CWDBFileWrapper final : public CFileWrapper {
  private:
   int Scan(DBParam_t& key, DBParam_t& result);
 
-  // The open file as the window reads it: the bytes it held when opened (a
-  // file that fits the window is then read in one call). A file cut short
-  // meanwhile ends where a read of it fails.
+  // The open file as the window reads it: the bytes it held when opened. It
+  // tells its size only when the window holds the whole file, which is then
+  // read in one call; a larger one is read from 4 KiB on, doubling, so that
+  // a lookup ending near its start reads little. A file cut short meanwhile
+  // ends where a read of it fails.
   class FileBytes final : public CByteSource {
    public:
     explicit FileBytes(CSharedFile* file) : file_(file) {}
     std::uint32_t ReadAt(std::uint32_t pos, char* dst,
                          std::uint32_t n) override;
     std::int64_t size() const override {
-      return file_->IsOpen() ? static_cast<std::int64_t>(file_->size()) : -1;
+      return file_->IsOpen() && file_->size() <= kWindowCapacity
+                 ? static_cast<std::int64_t>(file_->size())
+                 : -1;
     }
 
    private:
