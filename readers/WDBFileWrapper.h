@@ -25,6 +25,8 @@ class CWDBFileWrapper final : public CFileWrapper {
   // Bytes the reader holds of the file at a time at most, whatever the
   // file's size.
   static constexpr std::size_t kWindowCapacity = 256 * 1024;
+  // A file up to this size is read a whole window at a time from its start.
+  static constexpr std::uint64_t kSmallFile = 1024 * 1024;
 
   CWDBFileWrapper();
   ~CWDBFileWrapper() override;
@@ -61,17 +63,17 @@ class CWDBFileWrapper final : public CFileWrapper {
   int Scan(DBParam_t& key, DBParam_t& result);
 
   // The open file as the window reads it: the bytes it held when opened. It
-  // tells its size only when the window holds the whole file, which is then
-  // read in one call; a larger one is read from 4 KiB on, doubling, so that
-  // a lookup ending near its start reads little. A file cut short meanwhile
-  // ends where a read of it fails.
+  // tells its size only when it is small (most are), which is then read a
+  // window at a time, in the fewest calls; a larger one is read from 4 KiB
+  // on, doubling, so that a lookup ending near its start reads little. A
+  // file cut short meanwhile ends where a read of it fails.
   class FileBytes final : public CByteSource {
    public:
     explicit FileBytes(CSharedFile* file) : file_(file) {}
     std::uint32_t ReadAt(std::uint32_t pos, char* dst,
                          std::uint32_t n) override;
     std::int64_t size() const override {
-      return file_->IsOpen() && file_->size() <= kWindowCapacity
+      return file_->IsOpen() && file_->size() <= kSmallFile
                  ? static_cast<std::int64_t>(file_->size())
                  : -1;
     }
