@@ -180,8 +180,10 @@ void AddTableCases(Fixture& fx, const TableKind& kind, bool text, int lookups) {
 
   auto ask = [picked, text, wdb, keyField,
               resultField](const CSelvaneTable& table) {
+    // One pair of records for every lookup, as a host asking many would
+    // keep them; the reference has none to make either.
+    DBParam_t key, result;
     for (const std::int32_t r : *picked) {
-      DBParam_t key, result;
       key.fieldIndex = keyField;
       if (text) {
         key.strValue = wdb ? benchdata::WdbName(r) : benchdata::DbcName(r);
