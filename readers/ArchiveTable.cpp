@@ -76,10 +76,10 @@ int CArchiveTable::Open(const std::string& archivePath,
     table_.reset();  // refused: nothing may read it
     return -1;
   }
-  // The size lets the window read in fewer calls and tell a damaged sector
-  // from the end. A table stored as one unit is unpacked whole by every
-  // read, and a damaged one reads differently from call to call: it gets no
-  // size, and is read as small refills that grow.
+  // The size lets the window tell a damaged sector from the end, and read
+  // a plain table in few calls. A table stored as one unit is unpacked
+  // whole by every read, and a damaged one reads differently from call to
+  // call: it gets no size, and is read as small refills that grow.
   DWORD flags = 0;
   DWORD high = 0;
   const DWORD low = SFileGetFileSize(table_.get(), &high);
@@ -89,6 +89,7 @@ int CArchiveTable::Open(const std::string& archivePath,
       high == 0) {
     size_ = low;
   }
+  packed_ = (flags & MPQ_FILE_COMPRESS_MASK) != 0;
   failure_ = Failure::kNone;
   return 0;
 }
@@ -96,6 +97,7 @@ int CArchiveTable::Open(const std::string& archivePath,
 void CArchiveTable::Close() {
   failure_ = Failure::kNone;
   size_ = -1;
+  packed_ = false;
   table_.reset();
   archive_.reset();
 }

@@ -36,6 +36,7 @@ class CArchiveTable : public CByteSource {
   // The table's size as the archive lists it; -1 when closed or stored as
   // one unit.
   std::int64_t size() const override { return size_; }
+  bool packed() const override { return packed_; }
 
  private:
   // Each releases one kind of archive library handle.
@@ -51,6 +52,7 @@ class CArchiveTable : public CByteSource {
   std::unique_ptr<void, TableCloser> table_;
   Failure failure_ = Failure::kNone;
   std::int64_t size_ = -1;
+  bool packed_ = false;
 };
 
 #endif  // SELVANE_READERS_ARCHIVETABLE_H_

@@ -18,12 +18,15 @@
 // - size() is the data's size where the source knows it without reading,
 //   -1 otherwise. Only a hint for how much to read at once: ReadAt alone
 //   tells where the data ends.
+// - packed() is true when the bytes are unpacked as they are read: the
+//   window then keeps its reads small (see CReadWindow) whatever the size.
 class CByteSource {
  public:
   virtual ~CByteSource() = default;
   virtual std::uint32_t ReadAt(std::uint32_t pos, char* dst,
                                std::uint32_t n) = 0;
   virtual std::int64_t size() const { return -1; }
+  virtual bool packed() const { return false; }
 };
 
 #endif  // SELVANE_READERS_BYTESOURCE_H_

@@ -43,7 +43,7 @@ void CDBCFileWrapper::Close() {
 bool CDBCFileWrapper::ReadWhole() {
   whole_size_ = 0;
   const std::int64_t size = table_.size();
-  if (size <= 0 || size > kWholeTable) return false;
+  if (size <= 0 || size > kWholeTable || table_.packed()) return false;
   const auto n = static_cast<std::uint32_t>(size);
   whole_.reset(new (std::nothrow) char[n]);
   if (!whole_ || table_.ReadAt(0, whole_.get(), n) != n) return false;

@@ -23,8 +23,9 @@ class CDBCFileWrapper : public CFileWrapper {
  public:
   // Bytes of the table each window holds at most.
   static constexpr std::size_t kWindowCapacity = 256 * 1024;
-  // A table up to this size (most are) is read whole with one call and
-  // both windows run over it in memory.
+  // A plain table up to this size (most are) is read whole with one call
+  // and both windows run over it in memory; a packed one is read as the
+  // window reads it (see CReadWindow).
   static constexpr std::int64_t kWholeTable = 1024 * 1024;
 
   CDBCFileWrapper();

@@ -28,14 +28,17 @@ void CReadWindow::Reset(CByteSource* source) {
   limit_ = 0;
   pos_ = 0;
   end_ = -1;
-  // A source that tells its size is read in the fewest calls: whole when
-  // it fits the window, else a window's worth at a time. Any other starts
-  // small (see Refill).
+  // A plain source that tells its size is read in the fewest calls: whole
+  // when it fits the window, else a window's worth at a time. Any other
+  // starts small (see Refill): a packed archive table is unpacked from a
+  // buffer of the read's size, and of a damaged one the archive library
+  // unpacks parts it never filled, so its reads stay as small as they were.
   const std::int64_t size = source != nullptr ? source->size() : -1;
   size_ = size;
-  fill_ = size > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                         static_cast<std::uint64_t>(size), capacity_))
-                   : static_cast<std::size_t>(kAlignment);
+  fill_ = size > 0 && !source->packed()
+              ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                    static_cast<std::uint64_t>(size), capacity_))
+              : static_cast<std::size_t>(kAlignment);
   failed_ = source == nullptr;
 }
 

@@ -25,8 +25,8 @@
 //   and no other.
 // - Memory is bounded by the capacity, whatever the size of the data: a read
 //   larger than the window goes straight to the source. Refills start at
-//   4 KiB and double up to the capacity, except from a source that tells
-//   its size: that one is read whole, or a capacity at a time. The buffer
+//   4 KiB and double up to the capacity, except from a plain source that
+//   tells its size: that one is read whole, or a capacity at a time. The buffer
 //   grows with the refills and is never zero-filled.
 // - Nothing throws.
 class CReadWindow {
