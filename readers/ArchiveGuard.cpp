@@ -919,7 +919,8 @@ const unsigned char* CArchiveGuardFile::Bytes(uint64_t pos, uint32_t n) {
     window_size_ =
         static_cast<uint32_t>(std::min<uint64_t>(kWindow, size - pos));
     window_pos_ = pos;
-    if (!file_.ReadAt(pos, window_size_, window_.get())) {
+    if (file_.ReadAt(pos, window_size_,
+                     reinterpret_cast<char*>(window_.get())) != window_size_) {
       window_size_ = 0;
       return nullptr;
     }
@@ -930,7 +931,8 @@ const unsigned char* CArchiveGuardFile::Bytes(uint64_t pos, uint32_t n) {
 bool CArchiveGuardFile::Read(uint64_t pos, uint32_t n, unsigned char* dst) {
   if (n > kWindow) {
     const uint64_t size = this->size();
-    return pos <= size && n <= size - pos && file_.ReadAt(pos, n, dst);
+    return pos <= size && n <= size - pos &&
+           file_.ReadAt(pos, n, reinterpret_cast<char*>(dst)) == n;
   }
   const unsigned char* p = Bytes(pos, n);
   if (p == nullptr) return false;

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "readers/SharedFileStream.h"
+#include "readers/SharedFile.h"
 
 // The archive file as both checks read it: opened on the first read and
 // once only, shared as the archive library's own open shares it, and read

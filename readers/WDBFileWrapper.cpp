@@ -35,8 +35,7 @@ std::uint32_t CWDBFileWrapper::FileBytes::ReadAt(std::uint32_t pos, char* dst,
   if (pos >= size) return 0;
   const auto ask =
       static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - pos));
-  return file_->ReadAt(pos, ask, reinterpret_cast<unsigned char*>(dst)) ? ask
-                                                                        : 0;
+  return file_->ReadAt(pos, ask, dst);
 }
 
 void CWDBFileWrapper::Close() {

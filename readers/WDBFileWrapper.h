@@ -11,7 +11,7 @@
 #include "readers/ByteSource.h"
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
-#include "readers/SharedFileStream.h"
+#include "readers/SharedFile.h"
 #include "readers/WdbCursor.h"
 
 // Reader for WDB cache files on disk: a 20-byte header, then records framed

@@ -2,15 +2,13 @@
 // index per key field asked for, all read through the WDB record cursor.
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <limits>
 #include <new>
-#include <system_error>
 
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 #include "readers/ReadWindow.h"
-#include "readers/SharedFileStream.h"
+#include "readers/SharedFile.h"
 #include "readers/WdbCursor.h"
 #include "tables/IndexCache.h"
 #include "tables/KeyIndex.h"
@@ -26,24 +24,16 @@ constexpr std::int32_t kFirstDataIndex = 2;
 constexpr std::uint64_t kMaxBytes = CReadWindow::kMaxPosition;
 
 TableStatus ReadFile(const std::string& path, TableBytes* bytes) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
-    return TableStatus::kFileUnopenable;
   // Shared and opened by its wide form on Windows, as the WDB reader opens it.
-  CSharedFileStream in;
+  CSharedFile in;
   in.Open(path);
   if (!in.IsOpen()) return TableStatus::kFileUnopenable;
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (end < 0 || !in) return TableStatus::kFileUnopenable;
   const auto size =
-      static_cast<std::size_t>(std::min<std::uint64_t>(end, kMaxBytes));
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(in.size(), kMaxBytes));
   bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
   if (!bytes->data) return TableStatus::kOutOfMemory;
-  in.read(bytes->data.get(), static_cast<std::streamsize>(size));
   // A file cut short meanwhile keeps what was read.
-  bytes->size = static_cast<std::size_t>(in.gcount());
+  bytes->size = in.ReadAt(0, size, bytes->data.get());
   return TableStatus::kOpen;
 }
 
