@@ -2,9 +2,12 @@
 
 #include <StormLib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 
 #include "readers/ArchiveGuard.h"
 
@@ -90,6 +93,17 @@ int CArchiveTable::Open(const std::string& archivePath,
     size_ = low;
   }
   packed_ = (flags & MPQ_FILE_COMPRESS_MASK) != 0;
+  DWORD sector = 0;
+  if (packed_ && size_ > 0 && size_ <= kKeptTable &&
+      SFileGetFileInfo(archive_.get(), SFileMpqSectorSize, &sector,
+                       sizeof sector, nullptr) &&
+      sector != 0) {
+    kept_.reset(new (std::nothrow) char[static_cast<std::size_t>(size_)]);
+    if (kept_) {
+      sector_ = sector;
+      held_.assign(static_cast<std::size_t>((size_ - 1) / sector + 1), false);
+    }
+  }
   failure_ = Failure::kNone;
   return 0;
 }
@@ -98,12 +112,64 @@ void CArchiveTable::Close() {
   failure_ = Failure::kNone;
   size_ = -1;
   packed_ = false;
+  sector_ = 0;
+  kept_.reset();
+  held_.clear();
   table_.reset();
   archive_.reset();
 }
 
 std::uint32_t CArchiveTable::ReadAt(std::uint32_t pos, char* dst,
                                     std::uint32_t n) {
+  return sector_ != 0 ? ReadKept(pos, dst, n) : ReadTable(pos, dst, n);
+}
+
+std::uint32_t CArchiveTable::ReadKept(std::uint32_t pos, char* dst,
+                                      std::uint32_t n) {
+  // Past the listed size the library delivers nothing either.
+  const auto size = static_cast<std::uint32_t>(size_);
+  if (pos >= size) return 0;
+  const std::uint32_t end = pos + std::min(n, size - pos);
+  std::uint32_t at = pos;
+  while (at < end) {
+    const std::uint32_t s = at / sector_;
+    std::uint32_t ready = std::min(end, (s + 1) * sector_);
+    bool short_read = false;
+    if (!held_[s]) {
+      // The run of sectors not held, read from the first one's start: the
+      // library unpacks whole sectors, so this costs nothing more.
+      std::uint32_t e = s + 1;
+      while (e * sector_ < end && !held_[e]) ++e;
+      const std::uint32_t want = std::min(size, e * sector_) - s * sector_;
+      const std::uint32_t got = ReadRun(s, e);
+      ready = std::min(end, s * sector_ + got);
+      short_read = got < want;
+    }
+    if (ready > at) {
+      std::memcpy(dst + (at - pos), kept_.get() + at, ready - at);
+      at = ready;
+    }
+    if (short_read) break;
+  }
+  return at - pos;
+}
+
+// Reads sectors first .. end-1 into kept_; marks those it read whole; the
+// bytes it delivered from the first one's start.
+std::uint32_t CArchiveTable::ReadRun(std::uint32_t first, std::uint32_t end) {
+  const auto size = static_cast<std::uint32_t>(size_);
+  const std::uint32_t from = first * sector_;
+  const std::uint32_t to = std::min(size, end * sector_);
+  const std::uint32_t got = ReadTable(from, kept_.get() + from, to - from);
+  for (std::uint32_t s = first; s < end; ++s) {
+    if (std::min(size, (s + 1) * sector_) > from + got) break;
+    held_[s] = true;
+  }
+  return got;
+}
+
+std::uint32_t CArchiveTable::ReadTable(std::uint32_t pos, char* dst,
+                                       std::uint32_t n) {
   if (!table_ ||
       pos > static_cast<std::uint32_t>(std::numeric_limits<LONG>::max())) {
     return 0;

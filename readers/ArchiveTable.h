@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "readers/ByteSource.h"
 
 // One table file inside an archive, opened read-only, as a byte source.
 // Holds the archive library's two handles; releases the table, then the
-// archive.
+// archive. A small packed table keeps every sector it has unpacked, so that
+// the record and string windows, and a refill that starts inside a sector,
+// never unpack one twice.
 class CArchiveTable : public CByteSource {
  public:
   CArchiveTable() = default;
@@ -38,7 +41,17 @@ class CArchiveTable : public CByteSource {
   std::int64_t size() const override { return size_; }
   bool packed() const override { return packed_; }
 
+  // Packed tables up to this size keep their unpacked sectors.
+  static constexpr std::int64_t kKeptTable = 1024 * 1024;
+
  private:
+  // One read through the archive library at pos; the bytes it delivered.
+  std::uint32_t ReadTable(std::uint32_t pos, char* dst, std::uint32_t n);
+  // ReadAt for a table whose sectors are kept: held sectors are copied, each
+  // run of missing ones read whole, in one call, and kept when it read whole.
+  std::uint32_t ReadKept(std::uint32_t pos, char* dst, std::uint32_t n);
+  std::uint32_t ReadRun(std::uint32_t first, std::uint32_t end);
+
   // Each releases one kind of archive library handle.
   struct ArchiveCloser {
     void operator()(void* handle) const;
@@ -53,6 +66,11 @@ class CArchiveTable : public CByteSource {
   Failure failure_ = Failure::kNone;
   std::int64_t size_ = -1;
   bool packed_ = false;
+  // Kept sectors: sector_ > 0 when this table keeps them; kept_ holds the
+  // table's bytes where held_ marks their sector.
+  std::uint32_t sector_ = 0;
+  std::unique_ptr<char[]> kept_;
+  std::vector<bool> held_;
 };
 
 #endif  // SELVANE_READERS_ARCHIVETABLE_H_
