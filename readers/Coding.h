@@ -54,6 +54,23 @@ inline const char* FindNul(const char* p, std::size_t n) {
   return static_cast<const char*>(std::memchr(p, '\0', n));
 }
 
+// FindNul for a caller with a slower way out: the first NUL among the 32
+// bytes at p (n >= 32 of them readable), without a call; null when they hold
+// none.
+inline const char* FindNulNear(const char* p) {
+#if defined(__SSE2__) && defined(__GNUC__)
+  const __m128i zero = _mm_setzero_si128();
+  const auto low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), zero)));
+  const auto high = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), zero)));
+  const unsigned nuls = low | (high << 16);
+  return nuls != 0 ? p + __builtin_ctz(nuls) : nullptr;
+#else
+  return static_cast<const char*>(std::memchr(p, '\0', 32));
+#endif
+}
+
 // True when v is a valid file position (0 .. 2^31-1); stores it in *out.
 inline bool ToPosition(std::int64_t v, std::int32_t* out) {
   if (v < 0 || v > std::numeric_limits<std::int32_t>::max()) return false;

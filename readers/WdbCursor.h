@@ -132,6 +132,13 @@ class CWdbCursor {
                                   const CWdbField& field, std::size_t* n) {
     return WalkHeld(data, end, field, n);
   }
+  // ValueInPlace for a number a look-up reads again and again: no call, no
+  // loop, and the 32 bytes after end must be readable. Null where
+  // ValueInPlace would be, and also for a walk of several texts, a text
+  // longer than 31 bytes or a text value (the caller then takes
+  // ValueInPlace).
+  static const char* NumberInPlace(const char* data, const char* end,
+                                   const CWdbField& field);
 
  private:
   static constexpr std::int64_t kFrameSize = 8;
@@ -292,6 +299,24 @@ inline const char* CWdbCursor::TextHeld(const char* p, std::size_t room,
   if (nul == nullptr) return nullptr;
   *n = static_cast<std::size_t>(nul - p);
   return p;
+}
+
+inline const char* CWdbCursor::NumberInPlace(const char* data, const char* end,
+                                             const CWdbField& field) {
+  const auto width = static_cast<std::int64_t>(field.width_);
+  const std::int64_t lead = field.lead_ - kFrameSize;  // from data
+  if (width == 0 || lead > end - data) return nullptr;
+  const char* p = data + lead;
+  if (field.shape_ == CWdbField::Shape::kPastText) {
+    const char* nul = FindNulNear(p);
+    if (nul == nullptr || nul >= end) return nullptr;
+    p = nul + 1;
+    if (field.tail_ > end - p) return nullptr;
+    p += field.tail_;
+  } else if (field.shape_ != CWdbField::Shape::kDirect) {
+    return nullptr;
+  }
+  return width <= end - p ? p : nullptr;
 }
 
 template <typename OnHeld, typename OnField>

@@ -34,13 +34,8 @@ void CKeyIndex::Skip() {
 
 void CKeyIndex::Finish() {
   std::size_t slots = 2;
-  int bits = 1;
-  while (slots < 2 * next_.size()) {
-    slots *= 2;
-    ++bits;
-  }
-  shift_ = 32 - bits;
-  slots_.assign(slots, Slot());
+  while (slots < 2 * next_.size()) slots *= 2;
+  slots_.assign(slots, kNone);
   mask_ = slots - 1;
   // From the last record to the first, so that each chain ends up in file
   // order with its first record at the head.
@@ -51,19 +46,17 @@ void CKeyIndex::Finish() {
     }
     const std::uint32_t word = words_[r];
     std::size_t s = SlotOf(word);
-    while (slots_[s].record != kNone && slots_[s].word != word) {
+    while (slots_[s] != kNone &&
+           words_[static_cast<std::size_t>(slots_[s])] != word) {
       s = (s + 1) & mask_;
     }
-    next_[r] = slots_[s].record;
-    slots_[s].word = word;
-    slots_[s].record = static_cast<std::int32_t>(r);
+    next_[r] = slots_[s];
+    slots_[s] = static_cast<std::int32_t>(r);
   }
-  words_.clear();
-  words_.shrink_to_fit();
 }
 
 std::size_t CKeyIndex::MemoryBytes() const {
   return words_.capacity() * sizeof(std::uint32_t) +
          next_.capacity() * sizeof(std::int32_t) +
-         slots_.capacity() * sizeof(Slot);
+         slots_.capacity() * sizeof(std::int32_t);
 }

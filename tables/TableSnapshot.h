@@ -19,6 +19,10 @@ struct TableBytes {
   std::size_t size = 0;
 };
 
+// Zero bytes a WDB snapshot keeps after its data, for look-ups that load
+// 32 bytes at a time (CWdbCursor::NumberInPlace).
+constexpr std::size_t kTablePadding = 32;
+
 // Stores a value held in place (n bytes at p, a text without its NUL) as a
 // query stores it: a text appended, the members as they were when memory runs
 // out.

@@ -2,6 +2,7 @@
 // index per key field asked for, all read through the WDB record cursor.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -30,10 +31,11 @@ TableStatus ReadFile(const std::string& path, TableBytes* bytes) {
   if (!in.IsOpen()) return TableStatus::kFileUnopenable;
   const auto size =
       static_cast<std::uint32_t>(std::min<std::uint64_t>(in.size(), kMaxBytes));
-  bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+  bytes->data.reset(new (std::nothrow) char[size + kTablePadding]);
   if (!bytes->data) return TableStatus::kOutOfMemory;
   // A file cut short meanwhile keeps what was read.
   bytes->size = in.ReadAt(0, size, bytes->data.get());
+  std::memset(bytes->data.get() + bytes->size, 0, kTablePadding);
   return TableStatus::kOpen;
 }
 
@@ -79,13 +81,14 @@ class CWdbSnapshot final : public CTableSnapshot {
     if (found < 0) return -1;
     const CWdbField& resultField = resultColumn->field;
     result.type = resultField.type();
-    if (!resultColumn->inPlace)
-      return StoreThroughCursor(found, resultField, result);
-    std::size_t n = 0;
-    const char* value = ValueAt(found, resultField, &n);
-    if (value == nullptr) return StoreThroughCursor(found, resultField, result);
-    if (resultField.kind() == ValueKind::kString)
-      return StoreText(value, n, result);
+    const char* value = nullptr;
+    if (resultColumn->inPlace) {
+      const char* base = bytes_.data.get();
+      value = CWdbCursor::NumberInPlace(
+          base + starts_[static_cast<std::size_t>(found)] + 8,
+          base + bytes_.size, resultField);
+    }
+    if (value == nullptr) return StoreFound(found, resultField, result);
     StoreNumber(resultField.kind(), value, result);
     return 0;
   }
@@ -320,6 +323,12 @@ class CWdbSnapshot final : public CTableSnapshot {
     if (field.kind() == ValueKind::kString) return StoreText(value, n, out);
     StoreNumber(field.kind(), value, out);
     return 0;
+  }
+
+  // Store for Query, out of line: its look-up then needs no call but this.
+  SELVANE_COLD int StoreFound(std::int32_t record, const CWdbField& field,
+                              DBParam_t& out) const {
+    return Store(record, field, out);
   }
 
   SELVANE_COLD static int StoreText(const char* text, std::size_t n,
