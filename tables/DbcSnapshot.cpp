@@ -69,25 +69,33 @@ class CDbcSnapshot final : public CTableSnapshot {
     return true;
   }
 
-  // Once both fields were used before and the key field has its index: the
-  // hash look-up and one read, with the writes and answers of QueryFirst.
+  // Once both fields were used before and the key field, an integer or a
+  // byte, has its index: the hash look-up and one read, with the writes and
+  // answers of QueryFirst.
   int Query(DBParam_t& key, DBParam_t& result) const override {
     const Layout* keyField = layouts_.Peek(key.fieldIndex);
     const Layout* resultField = layouts_.Peek(result.fieldIndex);
     const KeyTable* table =
-        keyField != nullptr ? keyField->index.load(std::memory_order_acquire)
-                            : nullptr;
-    if (table == nullptr || resultField == nullptr || !keyField->integral)
+        keyField != nullptr
+            ? keyField->numberIndex.load(std::memory_order_acquire)
+            : nullptr;
+    if (table == nullptr || resultField == nullptr)
       return QueryFirst(key, result);
-    // A layout is made for a column the header names only, an index for a
-    // located field only.
     key.type = keyField->type;
     result.type = resultField->type;
-    if (!resultField->located) return -1;
     const std::int32_t found =
         table->First(CKeyIndex::IntegerWord(key.intValue));
     if (found < 0) return -1;
-    return Store(*resultField, found, result);
+    if (static_cast<std::uint32_t>(found) >= resultField->cellsHeld)
+      return StoreFound(*resultField, found, result);
+    const char* cell = bytes_.data.get() + resultField->firstCell +
+                       static_cast<std::int64_t>(found) * header_.recordSize;
+    if (resultField->kind == ValueKind::kInteger) {
+      result.intValue = DecodeInt32(cell);  // the common case, tested first
+    } else {
+      StoreNumber(resultField->kind, cell, result);
+    }
+    return 0;
   }
 
   // Every query the one above does not answer: the first use of a field, a
@@ -192,6 +200,13 @@ class CDbcSnapshot final : public CTableSnapshot {
     std::size_t width = 4;  // the bytes of its cell: a text's is its offset
     bool integral = false;  // an integer or a byte: its word is its value
     mutable std::atomic<const KeyTable*> index{nullptr};
+    // The index again, for an integral field only: Query's one test.
+    mutable std::atomic<const KeyTable*> numberIndex{nullptr};
+    // A number's cell in record 0, from the bytes' start, and how many
+    // records have theirs inside the bytes (records 0 .. cellsHeld-1, the
+    // record size being positive); 0 for any other field.
+    std::int64_t firstCell = 0;
+    std::uint32_t cellsHeld = 0;
   };
 
   const Layout& LayoutOf(std::int32_t index) const {
@@ -201,10 +216,27 @@ class CDbcSnapshot final : public CTableSnapshot {
       if (made->kind != ValueKind::kString) made->width = WidthOf(made->kind);
       made->integral =
           made->kind == ValueKind::kInteger || made->kind == ValueKind::kByte;
+      HoldCells(made.get());
       return made;
     });
     if (layout == nullptr) throw std::bad_alloc();
     return *layout;
+  }
+
+  // Works out which records' cells of a number field the bytes hold.
+  void HoldCells(Layout* field) const {
+    const std::int64_t stride = header_.recordSize;
+    const std::int64_t first = CDbcCursor::kHeaderSize + field->offset;
+    const auto width = static_cast<std::int64_t>(field->width);
+    const auto size = static_cast<std::int64_t>(bytes_.size);
+    if (!field->located || field->kind == ValueKind::kString || stride <= 0 ||
+        first + width > size) {
+      return;
+    }
+    field->firstCell = first;
+    field->cellsHeld = static_cast<std::uint32_t>(
+        std::min<std::int64_t>((size - width - first) / stride + 1,
+                               std::numeric_limits<std::int32_t>::max()));
   }
 
   bool NamesColumn(std::int32_t index) const {
@@ -233,7 +265,11 @@ class CDbcSnapshot final : public CTableSnapshot {
       table->Finish();
       return table;
     });
-    if (table != nullptr) field.index.store(table, std::memory_order_release);
+    if (table != nullptr) {
+      field.index.store(table, std::memory_order_release);
+      if (field.integral)
+        field.numberIndex.store(table, std::memory_order_release);
+    }
     return table;
   }
 
@@ -326,6 +362,12 @@ class CDbcSnapshot final : public CTableSnapshot {
     if (field.kind == ValueKind::kString) return StoreText(p, out);
     StoreNumber(field.kind, p, out);
     return 0;
+  }
+
+  // Store for Query, out of line: its look-up then needs no call but this.
+  SELVANE_COLD int StoreFound(const Layout& field, std::int32_t record,
+                              DBParam_t& out) const {
+    return field.located ? Store(field, record, out) : -1;
   }
 
   SELVANE_COLD int StoreText(const char* cell, DBParam_t& out) const {

@@ -70,9 +70,10 @@ class CWdbSnapshot final : public CTableSnapshot {
     const Column* keyColumn = columns_.Peek(key.fieldIndex);
     const Column* resultColumn = columns_.Peek(result.fieldIndex);
     const KeyTable* table =
-        keyColumn != nullptr ? keyColumn->index.load(std::memory_order_acquire)
-                             : nullptr;
-    if (table == nullptr || resultColumn == nullptr || !keyColumn->integral)
+        keyColumn != nullptr
+            ? keyColumn->numberIndex.load(std::memory_order_acquire)
+            : nullptr;
+    if (table == nullptr || resultColumn == nullptr)
       return QueryFirst(key, result);
     const CWdbField& keyField = keyColumn->field;
     const std::int32_t found =
@@ -192,6 +193,8 @@ class CWdbSnapshot final : public CTableSnapshot {
     bool integral;  // readable, and its word is its value
     bool inPlace;   // see ReadsInPlace
     mutable std::atomic<const KeyTable*> index{nullptr};
+    // The index again, for an integral field only: Query's one test.
+    mutable std::atomic<const KeyTable*> numberIndex{nullptr};
   };
 
   const Column& ColumnOf(std::int32_t index) const {
@@ -227,7 +230,10 @@ class CWdbSnapshot final : public CTableSnapshot {
       return table;
     });
     if (table != nullptr) {
-      ColumnOf(field.index()).index.store(table, std::memory_order_release);
+      const Column& column = ColumnOf(field.index());
+      column.index.store(table, std::memory_order_release);
+      if (column.integral)
+        column.numberIndex.store(table, std::memory_order_release);
     }
     return table;
   }
