@@ -13,5 +13,6 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" --target selvane_bench -j2
 echo "machine: $(nproc) cores, $(uname -m), $(uname -sr)"
 "$build/bench/selvane_bench" --json="$build/results.json" \
-  --benchmark_repetitions=3 --benchmark_report_aggregates_only=true "$@"
+  --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true \
+  --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true "$@"
 echo "results: $build/results.json"

@@ -247,6 +247,7 @@ class CDbcSnapshot final : public CTableSnapshot {
   const KeyTable* IndexOf(std::int32_t index, const Layout& field) const {
     const KeyTable* table = indexes_.Get(index, [&] {
       auto table = std::make_unique<KeyTable>();
+      table->Reserve(static_cast<std::size_t>(RecordCount()));
       Reader reader(bytes_);
       reader.cursor.ReadHeader();
       std::int64_t at = 0;

@@ -22,6 +22,11 @@ std::uint32_t CKeyIndex::TextWord(std::string_view text) {
   return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
+void CKeyIndex::Reserve(std::size_t n) {
+  words_.reserve(n);
+  next_.reserve(n);
+}
+
 void CKeyIndex::Add(std::uint32_t word) {
   words_.push_back(word);
   next_.push_back(kNone);

@@ -29,6 +29,8 @@ class CKeyIndex {
   static bool FloatWord(float value, std::uint32_t* word);
   static std::uint32_t TextWord(std::string_view text);
 
+  // Room for n records, so that adding them never copies what was added.
+  void Reserve(std::size_t n);
   // Appends the next record with its word, or (Skip) without one.
   void Add(std::uint32_t word);
   void Skip();

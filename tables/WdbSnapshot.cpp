@@ -213,6 +213,7 @@ class CWdbSnapshot final : public CTableSnapshot {
   const KeyTable* IndexOf(const CWdbField& field) const {
     const KeyTable* table = indexes_.Get(field.index(), [&] {
       auto table = std::make_unique<KeyTable>();
+      table->hash.Reserve(starts_.size());
       Reader reader(bytes_);
       reader.cursor.VisitField(
           field,
