@@ -16,11 +16,11 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <regex.h>
 #include <unistd.h>
 
 #include "bench/BenchData.h"
@@ -343,7 +343,11 @@ bool RunPaired(const Case& c, int passes, double* lookupNs, double* floorNs) {
 // cases it does not run; a leading '-' (exclusion) is not followed here.
 bool Selected(const std::string& name, const std::string& filter) {
   if (filter.empty() || filter == "all" || filter[0] == '-') return true;
-  return std::regex_search(name, std::regex(filter));
+  regex_t re;
+  if (regcomp(&re, filter.c_str(), REG_EXTENDED | REG_NOSUB) != 0) return true;
+  const bool match = regexec(&re, name.c_str(), 0, nullptr, 0) == 0;
+  regfree(&re);
+  return match;
 }
 
 std::string Human(double ns) {

@@ -24,9 +24,19 @@ using selvane::TableStatus;
 constexpr std::uint32_t kFirstRead = 1u << 20;
 constexpr std::uint64_t kMaxBytes = CReadWindow::kMaxPosition;
 
-// Reads the open table whole: pieces doubling in size until one comes back
-// short, which is where its bytes end (or stop being readable).
+// Reads the open table whole: in one piece when the archive lists its size
+// (it delivers nothing past it), else in pieces doubling in size until one
+// comes back short, which is where its bytes end (or stop being readable).
 TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
+  const std::int64_t listed = table.size();
+  if (listed >= 0) {
+    const auto size = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(listed), kMaxBytes));
+    bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+    if (!bytes->data) return TableStatus::kOutOfMemory;
+    bytes->size = size == 0 ? 0 : table.ReadAt(0, bytes->data.get(), size);
+    return TableStatus::kOpen;
+  }
   std::size_t capacity = 0;
   std::uint32_t want = kFirstRead;
   for (;;) {
