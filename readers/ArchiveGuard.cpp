@@ -478,7 +478,10 @@ bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
 }
 
 // The BET loader asserts that the table agrees with the archive header and
-// copies its arrays without a bound.
+// copies its arrays without a bound. It allocates the flag array at the
+// flag count's full 64-bit byte size but copies only the low 32 bits of it:
+// a count of 2^30 or more can pass for a short array yet asks for 4 GiB or
+// more, and where that fails the file table walk reads flags through null.
 Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
                  uint32_t file_limit) {
   if (bet.present == Maybe::kNo) return Verdict::kGoOn;
@@ -492,7 +495,7 @@ Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
   if (entries != h.block_count) return Verdict::kUnsafe;
   if (entries > file_limit) return Verdict::kUnsafe;
   if (f[13] != 0) return Verdict::kUnsafe;
-  const uint64_t flag_bytes = static_cast<uint32_t>(f[18] * 4);
+  const uint64_t flag_bytes = uint64_t{f[18]} * 4;
   const uint64_t entry_bytes = (static_cast<uint32_t>(entries * f[3]) + 7) >> 3;
   const uint64_t hash_bytes = (static_cast<uint32_t>(entries * f[14]) + 7) >> 3;
   if (0x58 + flag_bytes + entry_bytes + hash_bytes > bet.buffer_size)

@@ -211,14 +211,25 @@ void Crypt(std::vector<uint32_t>* words, uint32_t key, bool encrypt) {
     seed = plain + seed + (seed << 5) + 3;
   }
 }
-// Sets dword `index` of the BET table's encrypted header (0 = table size,
-// 1 = entry count, 3 = entry bits, 4 = first bit of the file position...).
-void SetBetField(Archive* a, size_t index, uint32_t value) {
-  const uint32_t kBetKey = 0xEC83B3A3;
-  const size_t at = a->header + static_cast<size_t>(a->Get(0x34, 8)) + 12;
-  std::vector<uint32_t> words((a->Get(kBetTableSize64, 8) - 12) / 4);
-  std::memcpy(words.data(), &a->bytes[at], words.size() * 4);
+// The BET table's encrypted part, decrypted, and where it starts.
+constexpr uint32_t kBetKey = 0xEC83B3A3;
+std::vector<uint32_t> BetWords(const Archive& a, size_t* at) {
+  *at = a.header + static_cast<size_t>(a.Get(0x34, 8)) + 12;
+  std::vector<uint32_t> words((a.Get(kBetTableSize64, 8) - 12) / 4);
+  std::memcpy(words.data(), &a.bytes[*at], words.size() * 4);
   Crypt(&words, kBetKey, false);
+  return words;
+}
+// Dword `index` of the BET table's encrypted header (0 = table size,
+// 1 = entry count, 3 = entry bits, 4 = first bit of the file position...,
+// 18 = flag count).
+uint32_t GetBetField(const Archive& a, size_t index) {
+  size_t at = 0;
+  return BetWords(a, &at)[index];
+}
+void SetBetField(Archive* a, size_t index, uint32_t value) {
+  size_t at = 0;
+  std::vector<uint32_t> words = BetWords(*a, &at);
   words[index] = value;
   Crypt(&words, kBetKey, true);
   std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
@@ -473,6 +484,11 @@ std::vector<CorruptionCase> DangerousCases() {
        [](Archive* a) { SetBetField(a, 4, 0x40000000); }, false, true, false},
       {"v4 BET flag array longer than the table", v4,
        [](Archive* a) { SetBetField(a, 18, 0x100000); }, false, false, false},
+      // Its byte size wraps to the table's own at 32 bits, and the library
+      // allocates the full 4 GiB more.
+      {"v4 BET flag count 2^30 over the table's", v4,
+       [](Archive* a) { SetBetField(a, 18, GetBetField(*a, 18) + 0x40000000); },
+       false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
       // take for another archive format.
       {"v2 header cut by the end of the file", v2,
