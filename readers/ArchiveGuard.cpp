@@ -336,8 +336,8 @@ bool IsPrefixOf(const unsigned char* p, uint64_t n, uint32_t id) {
   return true;
 }
 
-// The library's table encryption: decrypts n dwords in place.
-void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
+// The values the library's table cipher draws its keys from.
+const std::array<uint32_t, 0x500>& CipherTable() {
   static const std::array<uint32_t, 0x500> table = [] {
     std::array<uint32_t, 0x500> t{};
     uint32_t seed = 0x00100001;
@@ -351,14 +351,31 @@ void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
     }
     return t;
   }();
-  uint32_t seed = 0xEEEEEEEE;
-  for (uint32_t i = 0; i < n; ++i) {
-    seed += table[0x400 + (key & 0xFF)];
-    const uint32_t plain = words[i] ^ (key + seed);
-    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-    seed = plain + seed + (seed << 5) + 3;
-    words[i] = plain;
+  return table;
+}
+
+// The library's table encryption, undone one dword after another: each
+// dword's key depends on all the dwords before it.
+class Decryptor {
+ public:
+  explicit Decryptor(uint32_t key) : key_(key) {}
+  uint32_t Next(uint32_t word) {
+    seed_ += CipherTable()[0x400 + (key_ & 0xFF)];
+    const uint32_t plain = word ^ (key_ + seed_);
+    key_ = ((~key_ << 0x15) + 0x11111111) | (key_ >> 0x0B);
+    seed_ = plain + seed_ + (seed_ << 5) + 3;
+    return plain;
   }
+
+ private:
+  uint32_t key_;
+  uint32_t seed_ = 0xEEEEEEEE;
+};
+
+// Decrypts n dwords in place.
+void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
+  Decryptor d(key);
+  for (uint32_t i = 0; i < n; ++i) words[i] = d.Next(words[i]);
 }
 
 // An extended (HET or BET) table as the library's loader sees it.
@@ -371,6 +388,58 @@ struct ExtTable {
   // the ones past `known` were never read from the file.
   std::array<uint32_t, kExtFieldCount> field{};
   uint32_t known = 0;
+  uint64_t at = 0;  // position in the file
+  uint32_t key = 0;
+};
+
+// An uncompressed extended table's bytes as the library holds them once
+// loaded: the whole dwords after the header decrypted, any bytes after
+// them as stored. Bytes are asked for at positions that never decrease.
+class ExtTableBytes {
+ public:
+  ExtTableBytes(CArchiveGuardFile* file, const ExtTable& t)
+      : file_(file),
+        table_(t),
+        words_((t.buffer_size - kExtHeaderBytes) / 4),
+        decryptor_(t.key) {}
+
+  // The byte at `pos` from the table's start; pos is past the header.
+  bool At(uint64_t pos, unsigned char* out) {
+    const uint64_t word = (pos - kExtHeaderBytes) / 4;
+    if (word >= words_) return file_->Read(table_.at + pos, 1, out);
+    while (word >= next_) {
+      if (!Decrypt()) return false;
+    }
+    const uint32_t plain = chunk_[word - (next_ - chunk_words_)];
+    *out = static_cast<unsigned char>(plain >>
+                                      (8 * ((pos - kExtHeaderBytes) % 4)));
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kChunkWords = 1024;
+
+  // Decrypts the next chunk of dwords.
+  bool Decrypt() {
+    chunk_words_ =
+        static_cast<uint32_t>(std::min<uint64_t>(kChunkWords, words_ - next_));
+    unsigned char raw[kChunkWords * 4];
+    if (!file_->Read(table_.at + kExtHeaderBytes + next_ * 4, chunk_words_ * 4,
+                     raw))
+      return false;
+    for (uint32_t i = 0; i < chunk_words_; ++i)
+      chunk_[i] = decryptor_.Next(Fixed32(raw + 4 * i));
+    next_ += chunk_words_;
+    return true;
+  }
+
+  CArchiveGuardFile* file_;
+  const ExtTable& table_;
+  uint64_t words_;
+  Decryptor decryptor_;
+  std::array<uint32_t, kChunkWords> chunk_{};
+  uint32_t chunk_words_ = 0;
+  uint64_t next_ = 0;  // dwords decrypted so far
 };
 
 // The loader allocates the full 64-bit size but reads only its low 32 bits;
@@ -391,6 +460,8 @@ Verdict ReadExtTable(CArchiveGuardFile* file, uint64_t mpq_pos, uint64_t pos,
   // Shorter than its header: the decryption length wraps around.
   if (n < kExtHeaderBytes) return Verdict::kUnsafe;
   if (!file->Read(at, kExtHeaderBytes, head)) return Verdict::kGoOn;
+  out->at = at;
+  out->key = key;
   out->version = Fixed32(head + 4);
   out->data_size = Fixed32(head + 8);
   out->buffer_size = size;
@@ -477,13 +548,42 @@ bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
   return total == 0 || FieldFits(0, index_size, index_bits, 32);
 }
 
+// The file table walk looks each entry's flags up by the index the entry
+// holds, without a bound: an index past the flag array reads past its
+// buffer, gigabytes past for a wide index field. Every index is read from
+// the entries as the library reads them (bit fields, least significant bit
+// first) and must name one of the flags.
+bool FlagIndexesInRange(CArchiveGuardFile* file, const ExtTable& bet) {
+  const auto& f = bet.field;
+  const uint32_t entries = f[1], entry_bits = f[3], first = f[7];
+  const uint32_t bits = f[12], flags = f[18];
+  if (flags == 0 || bits == 0) return true;
+  ExtTableBytes bytes(file, bet);
+  // The entries follow the header's fields and the flag array.
+  const uint64_t begin =
+      (kExtHeaderBytes + 4 * kExtFieldCount + uint64_t{flags} * 4) * 8;
+  for (uint64_t i = 0; i < entries; ++i) {
+    const uint64_t pos = begin + i * entry_bits + first;
+    uint64_t window = 0;
+    const uint64_t last = (pos + bits - 1) / 8;
+    for (uint64_t b = pos / 8; b <= last; ++b) {
+      unsigned char byte = 0;
+      if (!bytes.At(b, &byte)) return false;
+      window |= static_cast<uint64_t>(byte) << (8 * (b - pos / 8));
+    }
+    const uint64_t index = (window >> (pos % 8)) & ((uint64_t{1} << bits) - 1);
+    if (index >= flags) return false;
+  }
+  return true;
+}
+
 // The BET loader asserts that the table agrees with the archive header and
 // copies its arrays without a bound. It allocates the flag array at the
 // flag count's full 64-bit byte size but copies only the low 32 bits of it:
 // a count of 2^30 or more can pass for a short array yet asks for 4 GiB or
 // more, and where that fails the file table walk reads flags through null.
-Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
-                 uint32_t file_limit) {
+Verdict CheckBet(CArchiveGuardFile* file, const ExtTable& het,
+                 const ExtTable& bet, const MpqHeader& h, uint32_t file_limit) {
   if (bet.present == Maybe::kNo) return Verdict::kGoOn;
   if (bet.version != 1) return Verdict::kUnsafe;
   if (bet.present == Maybe::kUnknown) return Verdict::kGoOn;
@@ -503,7 +603,8 @@ Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
   // Only with 56-bit name hashes are the tables walked, bit field by bit
   // field, into fixed-size destinations.
   if (f[16] != 56 || entries == 0) return Verdict::kGoOn;
-  return WalkStaysInBounds(het, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
+  if (!WalkStaysInBounds(het, bet)) return Verdict::kUnsafe;
+  return FlagIndexesInRange(file, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
 }
 
 // The table loading in the library's order: HET, classic hash table, BET,
@@ -541,7 +642,7 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
     ExtTable bet;
     if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBetKey,
                      &bet) == Verdict::kUnsafe ||
-        CheckBet(het, bet, h, file_limit) == Verdict::kUnsafe)
+        CheckBet(file, het, bet, h, file_limit) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   if (hash_loads == Maybe::kNo) return Verdict::kSafe;

@@ -3,6 +3,7 @@
 #include <StormLib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -488,6 +489,14 @@ std::vector<CorruptionCase> DangerousCases() {
       // allocates the full 4 GiB more.
       {"v4 BET flag count 2^30 over the table's", v4,
        [](Archive* a) { SetBetField(a, 18, GetBetField(*a, 18) + 0x40000000); },
+       false, false, false},
+      // Each entry's flag index widened over its file position: the flags
+      // are looked up far past their array.
+      {"v4 BET flag index past the flag array", v4,
+       [](Archive* a) {
+         SetBetField(a, 7, 0);
+         SetBetField(a, 12, std::min<uint32_t>(32, GetBetField(*a, 3)));
+       },
        false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
       // take for another archive format.
