@@ -393,14 +393,15 @@ struct ExtTable {
 };
 
 // An uncompressed extended table's bytes as the library holds them once
-// loaded: the whole dwords after the header decrypted, any bytes after
-// them as stored. Bytes are asked for at positions that never decrease.
+// loaded: the whole dwords after the header decrypted (the length to
+// decrypt taken in 32 bits), any bytes after them as stored. Bytes are
+// asked for at positions that never decrease.
 class ExtTableBytes {
  public:
   ExtTableBytes(CArchiveGuardFile* file, const ExtTable& t)
       : file_(file),
         table_(t),
-        words_((t.buffer_size - kExtHeaderBytes) / 4),
+        words_(static_cast<uint32_t>(t.buffer_size - kExtHeaderBytes) / 4),
         decryptor_(t.key) {}
 
   // The byte at `pos` from the table's start; pos is past the header.
