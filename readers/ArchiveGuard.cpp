@@ -31,8 +31,9 @@ constexpr uint32_t kMpkId = 0x1A4B504D;       // "MPK\x1A", another format
 constexpr uint32_t kMapFileId = 0x57334D48;   // "HM3W"
 constexpr uint32_t kHetId = 0x1A544548;       // "HET\x1A"
 constexpr uint32_t kBetId = 0x1A544542;       // "BET\x1A"
-constexpr uint32_t kHetKey = 0xC3AF3770;
-constexpr uint32_t kBetKey = 0xEC83B3A3;
+// The hash and block table keys, which the HET and BET tables use too.
+constexpr uint32_t kHashKey = 0xC3AF3770;
+constexpr uint32_t kBlockKey = 0xEC83B3A3;
 
 constexpr uint64_t kMinFileSize = 0x20;
 constexpr uint64_t kSearchEnd = 0x08000000;  // the header search stops here
@@ -307,11 +308,16 @@ bool CountIsBounded(uint32_t count, uint64_t file_size) {
          static_cast<uint64_t>(count) * 16 <= file_size;
 }
 
+bool ClassicTableUnpacksSafely(CArchiveGuardFile* file, uint64_t pos,
+                               uint32_t stored, uint32_t size, uint32_t key);
+
 // How the library's loader fares with a classic (hash or block) table:
 // `stored` bytes at `pos` are read into a buffer of `size` bytes, and a
 // stored size below the table size means the table is compressed.
-Verdict CheckClassicTable(const MpqHeader& h, uint64_t file_size, uint64_t pos,
-                          uint32_t stored, uint32_t size, Maybe* loads) {
+Verdict CheckClassicTable(CArchiveGuardFile* file, const MpqHeader& h,
+                          uint64_t pos, uint32_t stored, uint32_t size,
+                          uint32_t key, Maybe* loads) {
+  const uint64_t file_size = file->size();
   *loads = Maybe::kNo;
   if (size == 0) return Verdict::kGoOn;
   // At this position the library reads from wherever its stream stands.
@@ -327,6 +333,9 @@ Verdict CheckClassicTable(const MpqHeader& h, uint64_t file_size, uint64_t pos,
   if (std::min<uint64_t>(stored, avail) > size) return Verdict::kUnsafe;
   if (stored > avail) return Verdict::kGoOn;
   *loads = stored < size ? Maybe::kUnknown : Maybe::kYes;
+  // Compressed, it is decrypted and unpacked by the version 2 path.
+  if (stored < size && !ClassicTableUnpacksSafely(file, pos, stored, size, key))
+    return Verdict::kUnsafe;
   return Verdict::kGoOn;
 }
 
@@ -618,15 +627,15 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
   Maybe het_loads = Maybe::kNo;
   ExtTable het;
   if (!default_hash && h.het_pos != 0) {
-    if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHetKey,
+    if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHashKey,
                      &het) == Verdict::kUnsafe ||
         CheckHet(het, &het_loads) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   Maybe hash_loads = default_hash ? Maybe::kYes : Maybe::kNo;
-  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.HashPos64()),
+  if (CheckClassicTable(file, h, FileOffset(h, mpq_pos, h.HashPos64()),
                         static_cast<uint32_t>(h.hash_size64), h.hash_count * 16,
-                        &hash_loads) == Verdict::kUnsafe)
+                        kHashKey, &hash_loads) == Verdict::kUnsafe)
     return Verdict::kUnsafe;
   if (default_hash) hash_loads = Maybe::kYes;
   if (hash_loads != Maybe::kNo && !CountIsBounded(h.hash_count, file_size))
@@ -641,16 +650,17 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
     if (hash_loads == Maybe::kUnknown)
       file_limit = std::min(hash_entries, kHetOnlyFileLimit);
     ExtTable bet;
-    if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBetKey,
+    if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBlockKey,
                      &bet) == Verdict::kUnsafe ||
         CheckBet(file, het, bet, h, file_limit) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   if (hash_loads == Maybe::kNo) return Verdict::kSafe;
   Maybe block_loads = Maybe::kNo;
-  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.BlockPos64()),
+  if (CheckClassicTable(file, h, FileOffset(h, mpq_pos, h.BlockPos64()),
                         static_cast<uint32_t>(h.block_size64),
-                        h.block_count * 16, &block_loads) == Verdict::kUnsafe)
+                        h.block_count * 16, kBlockKey,
+                        &block_loads) == Verdict::kUnsafe)
     return Verdict::kUnsafe;
   return Verdict::kSafe;
 }
@@ -906,6 +916,16 @@ bool SectorUnpacksSafely(CArchiveGuardFile* in, const TableEntry& e,
         data[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
   }
   return Bzip2StreamEnds(data.data() + 1, stored - 1, bytes);
+}
+
+// A compressed classic table: its stored bytes are decrypted whole with
+// the table's key, then unpacked by their first byte.
+bool ClassicTableUnpacksSafely(CArchiveGuardFile* file, uint64_t pos,
+                               uint32_t stored, uint32_t size, uint32_t key) {
+  TableEntry e;
+  e.flags = MPQ_FILE_ENCRYPTED;
+  e.key = key;
+  return SectorUnpacksSafely(file, e, pos, stored, size, 0, false);
 }
 
 // A file stored whole: read with one read of its stored size.

@@ -235,6 +235,18 @@ void SetBetField(Archive* a, size_t index, uint32_t value) {
   Crypt(&words, kBetKey, true);
   std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
 }
+// Sets the first byte of the hash table as the library decrypts it: for a
+// table stored smaller than its size, the byte that names its compression.
+void SetHashTableFirstByte(Archive* a, uint8_t value) {
+  const uint32_t kHashKey = 0xC3AF3770;
+  const size_t at = a->header + static_cast<size_t>(a->Get(kHashTablePos, 4));
+  std::vector<uint32_t> word(1);
+  std::memcpy(word.data(), &a->bytes[at], 4);
+  Crypt(&word, kHashKey, false);
+  word[0] = (word[0] & ~0xFFu) | value;
+  Crypt(&word, kHashKey, true);
+  std::memcpy(&a->bytes[at], word.data(), 4);
+}
 // Sets dword `field` (0 position, 1 stored size, 2 size, 3 flags) of the
 // version 1 block table entry whose size is `size`; false when none has it.
 bool SetBlockEntryField(Archive* a, uint32_t size, size_t field,
@@ -401,6 +413,12 @@ std::vector<CorruptionCase> SurvivableCases() {
          a->bytes[a->header + a->Get(0x34, 8)] = 'X';
        },
        true, false, true},
+      {"v4 hash table stored smaller: unpacked as zlib, which fails", v4,
+       [](Archive* a) {
+         SetStoredHashTableSize(a, 8 * a->Get(kHashTableCount, 4));
+         SetHashTableFirstByte(a, 0x02);
+       },
+       true, false, true},
       {"v3 unknown format version read as version 1", v3,
        [](Archive* a) { SetFormatVersion(a, 7); }, true, false, true},
       {"v1 hash table of 2^20 entries past the end", v1,
@@ -496,6 +514,13 @@ std::vector<CorruptionCase> DangerousCases() {
        [](Archive* a) {
          SetBetField(a, 7, 0);
          SetBetField(a, 12, std::min<uint32_t>(32, GetBetField(*a, 3)));
+       },
+       false, false, false},
+      // The Huffman decoder writes out of its tree's bounds on damaged input.
+      {"v4 hash table stored smaller: unpacked as Huffman", v4,
+       [](Archive* a) {
+         SetStoredHashTableSize(a, 8 * a->Get(kHashTableCount, 4));
+         SetHashTableFirstByte(a, 0x01);
        },
        false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
