@@ -514,7 +514,7 @@ Verdict CheckHet(const ExtTable& het, Maybe* loads) {
   if (het.known < 8) return Verdict::kUnsafe;
   const auto& f = het.field;
   const uint32_t entries = f[1], total = f[2], name_bits = f[3];
-  const uint32_t index_bits = f[4], index_bytes = f[7];
+  const uint32_t index_bits = f[4], index_size = f[6], index_bytes = f[7];
   if (het.data_size != f[0]) {
     *loads = Maybe::kNo;
     return Verdict::kGoOn;
@@ -526,6 +526,14 @@ Verdict CheckHet(const ExtTable& het, Maybe* loads) {
   if (name_bits != 0x40) return Verdict::kUnsafe;
   // A zero total is replaced by 4/3 of the entries, then asserted unchanged.
   if (total == 0 && (entries * 4) / 3 != 0) return Verdict::kUnsafe;
+  if (total == 0) return Verdict::kGoOn;
+  // Whether or not the BET table loads, every name looked up probes slots
+  // below the entry count among `total` name hashes and reads the slot's
+  // `index_size` bits of the index array into a dword on the stack.
+  if (entries > total) return Verdict::kUnsafe;
+  if (static_cast<uint64_t>(total) * index_bits > 0xFFFFFFFF)
+    return Verdict::kUnsafe;
+  if (index_size > 32 || index_size > index_bits) return Verdict::kUnsafe;
   return Verdict::kGoOn;
 }
 
@@ -537,9 +545,10 @@ bool FieldFits(uint32_t index, uint32_t count, uint32_t entry_bits,
          static_cast<uint64_t>(index) + count <= entry_bits;
 }
 
-// The file table walk reads every BET entry's fields and, through the HET
-// index array, every name hash; each read must stay inside its bit array.
-bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
+// The file table walk reads every BET entry's fields and every name hash;
+// each read must stay inside its bit array (reads of the HET index array
+// are bounded with the HET table).
+bool WalkStaysInBounds(const ExtTable& bet) {
   const auto& b = bet.field;
   const uint32_t entries = b[1], entry_bits = b[3];
   if (static_cast<uint64_t>(entries) * entry_bits > 0xFFFFFFFF) return false;
@@ -549,13 +558,7 @@ bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
       !FieldFits(b[6], b[11], entry_bits, 32))
     return false;
   if (b[18] != 0 && !FieldFits(b[7], b[12], entry_bits, 32)) return false;
-  if (b[16] > b[14]) return false;
-  // A compressed HET table's fields are not known here.
-  if (het.present != Maybe::kYes) return true;
-  const auto& h = het.field;
-  const uint32_t total = h[2], index_bits = h[4], index_size = h[6];
-  if (static_cast<uint64_t>(total) * index_bits > 0xFFFFFFFF) return false;
-  return total == 0 || FieldFits(0, index_size, index_bits, 32);
+  return b[16] <= b[14];
 }
 
 // The file table walk looks each entry's flags up by the index the entry
@@ -592,8 +595,8 @@ bool FlagIndexesInRange(CArchiveGuardFile* file, const ExtTable& bet) {
 // flag count's full 64-bit byte size but copies only the low 32 bits of it:
 // a count of 2^30 or more can pass for a short array yet asks for 4 GiB or
 // more, and where that fails the file table walk reads flags through null.
-Verdict CheckBet(CArchiveGuardFile* file, const ExtTable& het,
-                 const ExtTable& bet, const MpqHeader& h, uint32_t file_limit) {
+Verdict CheckBet(CArchiveGuardFile* file, const ExtTable& bet,
+                 const MpqHeader& h, uint32_t file_limit) {
   if (bet.present == Maybe::kNo) return Verdict::kGoOn;
   if (bet.version != 1) return Verdict::kUnsafe;
   if (bet.present == Maybe::kUnknown) return Verdict::kGoOn;
@@ -613,7 +616,7 @@ Verdict CheckBet(CArchiveGuardFile* file, const ExtTable& het,
   // Only with 56-bit name hashes are the tables walked, bit field by bit
   // field, into fixed-size destinations.
   if (f[16] != 56 || entries == 0) return Verdict::kGoOn;
-  if (!WalkStaysInBounds(het, bet)) return Verdict::kUnsafe;
+  if (!WalkStaysInBounds(bet)) return Verdict::kUnsafe;
   return FlagIndexesInRange(file, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
 }
 
@@ -652,7 +655,7 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
     ExtTable bet;
     if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBlockKey,
                      &bet) == Verdict::kUnsafe ||
-        CheckBet(file, het, bet, h, file_limit) == Verdict::kUnsafe)
+        CheckBet(file, bet, h, file_limit) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   if (hash_loads == Maybe::kNo) return Verdict::kSafe;

@@ -212,28 +212,42 @@ void Crypt(std::vector<uint32_t>* words, uint32_t key, bool encrypt) {
     seed = plain + seed + (seed << 5) + 3;
   }
 }
-// The BET table's encrypted part, decrypted, and where it starts.
-constexpr uint32_t kBetKey = 0xEC83B3A3;
-std::vector<uint32_t> BetWords(const Archive& a, size_t* at) {
-  *at = a.header + static_cast<size_t>(a.Get(0x34, 8)) + 12;
-  std::vector<uint32_t> words((a.Get(kBetTableSize64, 8) - 12) / 4);
+// An extended table (its position and size fields, its key) and its
+// encrypted part, decrypted, and where that starts.
+struct ExtTableFields {
+  size_t pos_field, size_field;
+  uint32_t key;
+};
+constexpr ExtTableFields kHet{kHetTablePos, kHetTableSize64, 0xC3AF3770};
+constexpr ExtTableFields kBet{0x34, kBetTableSize64, 0xEC83B3A3};
+std::vector<uint32_t> ExtWords(const Archive& a, const ExtTableFields& t,
+                               size_t* at) {
+  *at = a.header + static_cast<size_t>(a.Get(t.pos_field, 8)) + 12;
+  std::vector<uint32_t> words((a.Get(t.size_field, 8) - 12) / 4);
   std::memcpy(words.data(), &a.bytes[*at], words.size() * 4);
-  Crypt(&words, kBetKey, false);
+  Crypt(&words, t.key, false);
   return words;
 }
-// Dword `index` of the BET table's encrypted header (0 = table size,
-// 1 = entry count, 3 = entry bits, 4 = first bit of the file position...,
-// 18 = flag count).
-uint32_t GetBetField(const Archive& a, size_t index) {
+// Dword `index` of an extended table's encrypted header. BET: 0 = table
+// size, 1 = entry count, 3 = entry bits, 4 = first bit of the file
+// position..., 18 = flag count. HET: 1 = entry count, 6 = index bits read.
+uint32_t GetExtField(const Archive& a, const ExtTableFields& t, size_t index) {
   size_t at = 0;
-  return BetWords(a, &at)[index];
+  return ExtWords(a, t, &at)[index];
+}
+void SetExtField(Archive* a, const ExtTableFields& t, size_t index,
+                 uint32_t value) {
+  size_t at = 0;
+  std::vector<uint32_t> words = ExtWords(*a, t, &at);
+  words[index] = value;
+  Crypt(&words, t.key, true);
+  std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
+}
+uint32_t GetBetField(const Archive& a, size_t index) {
+  return GetExtField(a, kBet, index);
 }
 void SetBetField(Archive* a, size_t index, uint32_t value) {
-  size_t at = 0;
-  std::vector<uint32_t> words = BetWords(*a, &at);
-  words[index] = value;
-  Crypt(&words, kBetKey, true);
-  std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
+  SetExtField(a, kBet, index, value);
 }
 // Sets the first byte of the hash table as the library decrypts it: for a
 // table stored smaller than its size, the byte that names its compression.
@@ -514,6 +528,14 @@ std::vector<CorruptionCase> DangerousCases() {
        [](Archive* a) {
          SetBetField(a, 7, 0);
          SetBetField(a, 12, std::min<uint32_t>(32, GetBetField(*a, 3)));
+       },
+       false, false, false},
+      // With the BET table left out, a look-up through the HET table reads
+      // this many bits into a dword on the stack.
+      {"v4 HET index width 2^28, BET table not loading", v4,
+       [](Archive* a) {
+         SetExtField(a, kHet, 6, 0x10000003);
+         a->bytes[a->header + a->Get(0x34, 8)] = 'X';
        },
        false, false, false},
       // The Huffman decoder writes out of its tree's bounds on damaged input.
