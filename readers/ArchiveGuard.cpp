@@ -925,6 +925,8 @@ bool SectorUnpacksSafely(CArchiveGuardFile* in, const TableEntry& e,
 // the table's key, then unpacked by their first byte.
 bool ClassicTableUnpacksSafely(CArchiveGuardFile* file, uint64_t pos,
                                uint32_t stored, uint32_t size, uint32_t key) {
+  // With nothing stored, the byte is read from past an empty buffer.
+  if (stored == 0) return false;
   TableEntry e;
   e.flags = MPQ_FILE_ENCRYPTED;
   e.key = key;

@@ -545,6 +545,8 @@ std::vector<CorruptionCase> DangerousCases() {
          SetHashTableFirstByte(a, 0x01);
        },
        false, false, false},
+      {"v4 hash table stored in 0 bytes: its method byte read past them", v4,
+       [](Archive* a) { SetStoredHashTableSize(a, 0); }, false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
       // take for another archive format.
       {"v2 header cut by the end of the file", v2,
