@@ -31,8 +31,9 @@ constexpr uint32_t kMpkId = 0x1A4B504D;       // "MPK\x1A", another format
 constexpr uint32_t kMapFileId = 0x57334D48;   // "HM3W"
 constexpr uint32_t kHetId = 0x1A544548;       // "HET\x1A"
 constexpr uint32_t kBetId = 0x1A544542;       // "BET\x1A"
-constexpr uint32_t kHetKey = 0xC3AF3770;
-constexpr uint32_t kBetKey = 0xEC83B3A3;
+// The hash and block table keys, which the HET and BET tables use too.
+constexpr uint32_t kHashKey = 0xC3AF3770;
+constexpr uint32_t kBlockKey = 0xEC83B3A3;
 
 constexpr uint64_t kMinFileSize = 0x20;
 constexpr uint64_t kSearchEnd = 0x08000000;  // the header search stops here
@@ -307,11 +308,16 @@ bool CountIsBounded(uint32_t count, uint64_t file_size) {
          static_cast<uint64_t>(count) * 16 <= file_size;
 }
 
+bool ClassicTableUnpacksSafely(CArchiveGuardFile* file, uint64_t pos,
+                               uint32_t stored, uint32_t size, uint32_t key);
+
 // How the library's loader fares with a classic (hash or block) table:
 // `stored` bytes at `pos` are read into a buffer of `size` bytes, and a
 // stored size below the table size means the table is compressed.
-Verdict CheckClassicTable(const MpqHeader& h, uint64_t file_size, uint64_t pos,
-                          uint32_t stored, uint32_t size, Maybe* loads) {
+Verdict CheckClassicTable(CArchiveGuardFile* file, const MpqHeader& h,
+                          uint64_t pos, uint32_t stored, uint32_t size,
+                          uint32_t key, Maybe* loads) {
+  const uint64_t file_size = file->size();
   *loads = Maybe::kNo;
   if (size == 0) return Verdict::kGoOn;
   // At this position the library reads from wherever its stream stands.
@@ -327,6 +333,9 @@ Verdict CheckClassicTable(const MpqHeader& h, uint64_t file_size, uint64_t pos,
   if (std::min<uint64_t>(stored, avail) > size) return Verdict::kUnsafe;
   if (stored > avail) return Verdict::kGoOn;
   *loads = stored < size ? Maybe::kUnknown : Maybe::kYes;
+  // Compressed, it is decrypted and unpacked by the version 2 path.
+  if (stored < size && !ClassicTableUnpacksSafely(file, pos, stored, size, key))
+    return Verdict::kUnsafe;
   return Verdict::kGoOn;
 }
 
@@ -336,8 +345,8 @@ bool IsPrefixOf(const unsigned char* p, uint64_t n, uint32_t id) {
   return true;
 }
 
-// The library's table encryption: decrypts n dwords in place.
-void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
+// The values the library's table cipher draws its keys from.
+const std::array<uint32_t, 0x500>& CipherTable() {
   static const std::array<uint32_t, 0x500> table = [] {
     std::array<uint32_t, 0x500> t{};
     uint32_t seed = 0x00100001;
@@ -351,14 +360,31 @@ void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
     }
     return t;
   }();
-  uint32_t seed = 0xEEEEEEEE;
-  for (uint32_t i = 0; i < n; ++i) {
-    seed += table[0x400 + (key & 0xFF)];
-    const uint32_t plain = words[i] ^ (key + seed);
-    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-    seed = plain + seed + (seed << 5) + 3;
-    words[i] = plain;
+  return table;
+}
+
+// The library's table encryption, undone one dword after another: each
+// dword's key depends on all the dwords before it.
+class Decryptor {
+ public:
+  explicit Decryptor(uint32_t key) : key_(key) {}
+  uint32_t Next(uint32_t word) {
+    seed_ += CipherTable()[0x400 + (key_ & 0xFF)];
+    const uint32_t plain = word ^ (key_ + seed_);
+    key_ = ((~key_ << 0x15) + 0x11111111) | (key_ >> 0x0B);
+    seed_ = plain + seed_ + (seed_ << 5) + 3;
+    return plain;
   }
+
+ private:
+  uint32_t key_;
+  uint32_t seed_ = 0xEEEEEEEE;
+};
+
+// Decrypts n dwords in place.
+void DecryptWords(uint32_t* words, uint32_t n, uint32_t key) {
+  Decryptor d(key);
+  for (uint32_t i = 0; i < n; ++i) words[i] = d.Next(words[i]);
 }
 
 // An extended (HET or BET) table as the library's loader sees it.
@@ -371,6 +397,59 @@ struct ExtTable {
   // the ones past `known` were never read from the file.
   std::array<uint32_t, kExtFieldCount> field{};
   uint32_t known = 0;
+  uint64_t at = 0;  // position in the file
+  uint32_t key = 0;
+};
+
+// An uncompressed extended table's bytes as the library holds them once
+// loaded: the whole dwords after the header decrypted (the length to
+// decrypt taken in 32 bits), any bytes after them as stored. Bytes are
+// asked for at positions that never decrease.
+class ExtTableBytes {
+ public:
+  ExtTableBytes(CArchiveGuardFile* file, const ExtTable& t)
+      : file_(file),
+        table_(t),
+        words_(static_cast<uint32_t>(t.buffer_size - kExtHeaderBytes) / 4),
+        decryptor_(t.key) {}
+
+  // The byte at `pos` from the table's start; pos is past the header.
+  bool At(uint64_t pos, unsigned char* out) {
+    const uint64_t word = (pos - kExtHeaderBytes) / 4;
+    if (word >= words_) return file_->Read(table_.at + pos, 1, out);
+    while (word >= next_) {
+      if (!Decrypt()) return false;
+    }
+    const uint32_t plain = chunk_[word - (next_ - chunk_words_)];
+    *out = static_cast<unsigned char>(plain >>
+                                      (8 * ((pos - kExtHeaderBytes) % 4)));
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kChunkWords = 1024;
+
+  // Decrypts the next chunk of dwords.
+  bool Decrypt() {
+    chunk_words_ =
+        static_cast<uint32_t>(std::min<uint64_t>(kChunkWords, words_ - next_));
+    unsigned char raw[kChunkWords * 4];
+    if (!file_->Read(table_.at + kExtHeaderBytes + next_ * 4, chunk_words_ * 4,
+                     raw))
+      return false;
+    for (uint32_t i = 0; i < chunk_words_; ++i)
+      chunk_[i] = decryptor_.Next(Fixed32(raw + 4 * i));
+    next_ += chunk_words_;
+    return true;
+  }
+
+  CArchiveGuardFile* file_;
+  const ExtTable& table_;
+  uint64_t words_;
+  Decryptor decryptor_;
+  std::array<uint32_t, kChunkWords> chunk_{};
+  uint32_t chunk_words_ = 0;
+  uint64_t next_ = 0;  // dwords decrypted so far
 };
 
 // The loader allocates the full 64-bit size but reads only its low 32 bits;
@@ -391,6 +470,8 @@ Verdict ReadExtTable(CArchiveGuardFile* file, uint64_t mpq_pos, uint64_t pos,
   // Shorter than its header: the decryption length wraps around.
   if (n < kExtHeaderBytes) return Verdict::kUnsafe;
   if (!file->Read(at, kExtHeaderBytes, head)) return Verdict::kGoOn;
+  out->at = at;
+  out->key = key;
   out->version = Fixed32(head + 4);
   out->data_size = Fixed32(head + 8);
   out->buffer_size = size;
@@ -433,7 +514,7 @@ Verdict CheckHet(const ExtTable& het, Maybe* loads) {
   if (het.known < 8) return Verdict::kUnsafe;
   const auto& f = het.field;
   const uint32_t entries = f[1], total = f[2], name_bits = f[3];
-  const uint32_t index_bits = f[4], index_bytes = f[7];
+  const uint32_t index_bits = f[4], index_size = f[6], index_bytes = f[7];
   if (het.data_size != f[0]) {
     *loads = Maybe::kNo;
     return Verdict::kGoOn;
@@ -445,6 +526,14 @@ Verdict CheckHet(const ExtTable& het, Maybe* loads) {
   if (name_bits != 0x40) return Verdict::kUnsafe;
   // A zero total is replaced by 4/3 of the entries, then asserted unchanged.
   if (total == 0 && (entries * 4) / 3 != 0) return Verdict::kUnsafe;
+  if (total == 0) return Verdict::kGoOn;
+  // Whether or not the BET table loads, every name looked up probes slots
+  // below the entry count among `total` name hashes and reads the slot's
+  // `index_size` bits of the index array into a dword on the stack.
+  if (entries > total) return Verdict::kUnsafe;
+  if (static_cast<uint64_t>(total) * index_bits > 0xFFFFFFFF)
+    return Verdict::kUnsafe;
+  if (index_size > 32 || index_size > index_bits) return Verdict::kUnsafe;
   return Verdict::kGoOn;
 }
 
@@ -456,9 +545,10 @@ bool FieldFits(uint32_t index, uint32_t count, uint32_t entry_bits,
          static_cast<uint64_t>(index) + count <= entry_bits;
 }
 
-// The file table walk reads every BET entry's fields and, through the HET
-// index array, every name hash; each read must stay inside its bit array.
-bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
+// The file table walk reads every BET entry's fields and every name hash;
+// each read must stay inside its bit array (reads of the HET index array
+// are bounded with the HET table).
+bool WalkStaysInBounds(const ExtTable& bet) {
   const auto& b = bet.field;
   const uint32_t entries = b[1], entry_bits = b[3];
   if (static_cast<uint64_t>(entries) * entry_bits > 0xFFFFFFFF) return false;
@@ -468,19 +558,45 @@ bool WalkStaysInBounds(const ExtTable& het, const ExtTable& bet) {
       !FieldFits(b[6], b[11], entry_bits, 32))
     return false;
   if (b[18] != 0 && !FieldFits(b[7], b[12], entry_bits, 32)) return false;
-  if (b[16] > b[14]) return false;
-  // A compressed HET table's fields are not known here.
-  if (het.present != Maybe::kYes) return true;
-  const auto& h = het.field;
-  const uint32_t total = h[2], index_bits = h[4], index_size = h[6];
-  if (static_cast<uint64_t>(total) * index_bits > 0xFFFFFFFF) return false;
-  return total == 0 || FieldFits(0, index_size, index_bits, 32);
+  return b[16] <= b[14];
+}
+
+// The file table walk looks each entry's flags up by the index the entry
+// holds, without a bound: an index past the flag array reads past its
+// buffer, gigabytes past for a wide index field. Every index is read from
+// the entries as the library reads them (bit fields, least significant bit
+// first) and must name one of the flags.
+bool FlagIndexesInRange(CArchiveGuardFile* file, const ExtTable& bet) {
+  const auto& f = bet.field;
+  const uint32_t entries = f[1], entry_bits = f[3], first = f[7];
+  const uint32_t bits = f[12], flags = f[18];
+  if (flags == 0 || bits == 0) return true;
+  ExtTableBytes bytes(file, bet);
+  // The entries follow the header's fields and the flag array.
+  const uint64_t begin =
+      (kExtHeaderBytes + 4 * kExtFieldCount + uint64_t{flags} * 4) * 8;
+  for (uint64_t i = 0; i < entries; ++i) {
+    const uint64_t pos = begin + i * entry_bits + first;
+    uint64_t window = 0;
+    const uint64_t last = (pos + bits - 1) / 8;
+    for (uint64_t b = pos / 8; b <= last; ++b) {
+      unsigned char byte = 0;
+      if (!bytes.At(b, &byte)) return false;
+      window |= static_cast<uint64_t>(byte) << (8 * (b - pos / 8));
+    }
+    const uint64_t index = (window >> (pos % 8)) & ((uint64_t{1} << bits) - 1);
+    if (index >= flags) return false;
+  }
+  return true;
 }
 
 // The BET loader asserts that the table agrees with the archive header and
-// copies its arrays without a bound.
-Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
-                 uint32_t file_limit) {
+// copies its arrays without a bound. It allocates the flag array at the
+// flag count's full 64-bit byte size but copies only the low 32 bits of it:
+// a count of 2^30 or more can pass for a short array yet asks for 4 GiB or
+// more, and where that fails the file table walk reads flags through null.
+Verdict CheckBet(CArchiveGuardFile* file, const ExtTable& bet,
+                 const MpqHeader& h, uint32_t file_limit) {
   if (bet.present == Maybe::kNo) return Verdict::kGoOn;
   if (bet.version != 1) return Verdict::kUnsafe;
   if (bet.present == Maybe::kUnknown) return Verdict::kGoOn;
@@ -492,7 +608,7 @@ Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
   if (entries != h.block_count) return Verdict::kUnsafe;
   if (entries > file_limit) return Verdict::kUnsafe;
   if (f[13] != 0) return Verdict::kUnsafe;
-  const uint64_t flag_bytes = static_cast<uint32_t>(f[18] * 4);
+  const uint64_t flag_bytes = uint64_t{f[18]} * 4;
   const uint64_t entry_bytes = (static_cast<uint32_t>(entries * f[3]) + 7) >> 3;
   const uint64_t hash_bytes = (static_cast<uint32_t>(entries * f[14]) + 7) >> 3;
   if (0x58 + flag_bytes + entry_bytes + hash_bytes > bet.buffer_size)
@@ -500,7 +616,8 @@ Verdict CheckBet(const ExtTable& het, const ExtTable& bet, const MpqHeader& h,
   // Only with 56-bit name hashes are the tables walked, bit field by bit
   // field, into fixed-size destinations.
   if (f[16] != 56 || entries == 0) return Verdict::kGoOn;
-  return WalkStaysInBounds(het, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
+  if (!WalkStaysInBounds(bet)) return Verdict::kUnsafe;
+  return FlagIndexesInRange(file, bet) ? Verdict::kGoOn : Verdict::kUnsafe;
 }
 
 // The table loading in the library's order: HET, classic hash table, BET,
@@ -513,15 +630,15 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
   Maybe het_loads = Maybe::kNo;
   ExtTable het;
   if (!default_hash && h.het_pos != 0) {
-    if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHetKey,
+    if (ReadExtTable(file, mpq_pos, h.het_pos, h.het_size64, kHetId, kHashKey,
                      &het) == Verdict::kUnsafe ||
         CheckHet(het, &het_loads) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   Maybe hash_loads = default_hash ? Maybe::kYes : Maybe::kNo;
-  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.HashPos64()),
+  if (CheckClassicTable(file, h, FileOffset(h, mpq_pos, h.HashPos64()),
                         static_cast<uint32_t>(h.hash_size64), h.hash_count * 16,
-                        &hash_loads) == Verdict::kUnsafe)
+                        kHashKey, &hash_loads) == Verdict::kUnsafe)
     return Verdict::kUnsafe;
   if (default_hash) hash_loads = Maybe::kYes;
   if (hash_loads != Maybe::kNo && !CountIsBounded(h.hash_count, file_size))
@@ -536,16 +653,17 @@ Verdict CheckTables(CArchiveGuardFile* file, const MpqHeader& h,
     if (hash_loads == Maybe::kUnknown)
       file_limit = std::min(hash_entries, kHetOnlyFileLimit);
     ExtTable bet;
-    if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBetKey,
+    if (ReadExtTable(file, mpq_pos, h.bet_pos, h.bet_size64, kBetId, kBlockKey,
                      &bet) == Verdict::kUnsafe ||
-        CheckBet(het, bet, h, file_limit) == Verdict::kUnsafe)
+        CheckBet(file, bet, h, file_limit) == Verdict::kUnsafe)
       return Verdict::kUnsafe;
   }
   if (hash_loads == Maybe::kNo) return Verdict::kSafe;
   Maybe block_loads = Maybe::kNo;
-  if (CheckClassicTable(h, file_size, FileOffset(h, mpq_pos, h.BlockPos64()),
+  if (CheckClassicTable(file, h, FileOffset(h, mpq_pos, h.BlockPos64()),
                         static_cast<uint32_t>(h.block_size64),
-                        h.block_count * 16, &block_loads) == Verdict::kUnsafe)
+                        h.block_count * 16, kBlockKey,
+                        &block_loads) == Verdict::kUnsafe)
     return Verdict::kUnsafe;
   return Verdict::kSafe;
 }
@@ -801,6 +919,18 @@ bool SectorUnpacksSafely(CArchiveGuardFile* in, const TableEntry& e,
         data[4 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
   }
   return Bzip2StreamEnds(data.data() + 1, stored - 1, bytes);
+}
+
+// A compressed classic table: its stored bytes are decrypted whole with
+// the table's key, then unpacked by their first byte.
+bool ClassicTableUnpacksSafely(CArchiveGuardFile* file, uint64_t pos,
+                               uint32_t stored, uint32_t size, uint32_t key) {
+  // With nothing stored, the byte is read from past an empty buffer.
+  if (stored == 0) return false;
+  TableEntry e;
+  e.flags = MPQ_FILE_ENCRYPTED;
+  e.key = key;
+  return SectorUnpacksSafely(file, e, pos, stored, size, 0, false);
 }
 
 // A file stored whole: read with one read of its stored size.

@@ -78,7 +78,8 @@ class CArchiveGuards {
 // The file is located and read the way the library reads it when opened
 // without the "force version 1" and "no header search" flags. No file
 // contents are read for the caller: only the header, its optional user-data
-// block and the fixed-size headers of the extended tables.
+// block, the fixed-size headers of the extended tables and the flag index
+// of each entry of the extended file table.
 bool ArchiveIsSafeToOpen(CArchiveGuardFile* file);
 bool ArchiveIsSafeToOpen(const std::string& path);
 

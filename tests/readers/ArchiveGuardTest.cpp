@@ -3,6 +3,7 @@
 #include <StormLib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -211,17 +212,54 @@ void Crypt(std::vector<uint32_t>* words, uint32_t key, bool encrypt) {
     seed = plain + seed + (seed << 5) + 3;
   }
 }
-// Sets dword `index` of the BET table's encrypted header (0 = table size,
-// 1 = entry count, 3 = entry bits, 4 = first bit of the file position...).
-void SetBetField(Archive* a, size_t index, uint32_t value) {
-  const uint32_t kBetKey = 0xEC83B3A3;
-  const size_t at = a->header + static_cast<size_t>(a->Get(0x34, 8)) + 12;
-  std::vector<uint32_t> words((a->Get(kBetTableSize64, 8) - 12) / 4);
-  std::memcpy(words.data(), &a->bytes[at], words.size() * 4);
-  Crypt(&words, kBetKey, false);
+// An extended table (its position and size fields, its key) and its
+// encrypted part, decrypted, and where that starts.
+struct ExtTableFields {
+  size_t pos_field, size_field;
+  uint32_t key;
+};
+constexpr ExtTableFields kHet{kHetTablePos, kHetTableSize64, 0xC3AF3770};
+constexpr ExtTableFields kBet{0x34, kBetTableSize64, 0xEC83B3A3};
+std::vector<uint32_t> ExtWords(const Archive& a, const ExtTableFields& t,
+                               size_t* at) {
+  *at = a.header + static_cast<size_t>(a.Get(t.pos_field, 8)) + 12;
+  std::vector<uint32_t> words((a.Get(t.size_field, 8) - 12) / 4);
+  std::memcpy(words.data(), &a.bytes[*at], words.size() * 4);
+  Crypt(&words, t.key, false);
+  return words;
+}
+// Dword `index` of an extended table's encrypted header. BET: 0 = table
+// size, 1 = entry count, 3 = entry bits, 4 = first bit of the file
+// position..., 18 = flag count. HET: 1 = entry count, 6 = index bits read.
+uint32_t GetExtField(const Archive& a, const ExtTableFields& t, size_t index) {
+  size_t at = 0;
+  return ExtWords(a, t, &at)[index];
+}
+void SetExtField(Archive* a, const ExtTableFields& t, size_t index,
+                 uint32_t value) {
+  size_t at = 0;
+  std::vector<uint32_t> words = ExtWords(*a, t, &at);
   words[index] = value;
-  Crypt(&words, kBetKey, true);
+  Crypt(&words, t.key, true);
   std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
+}
+uint32_t GetBetField(const Archive& a, size_t index) {
+  return GetExtField(a, kBet, index);
+}
+void SetBetField(Archive* a, size_t index, uint32_t value) {
+  SetExtField(a, kBet, index, value);
+}
+// Sets the first byte of the hash table as the library decrypts it: for a
+// table stored smaller than its size, the byte that names its compression.
+void SetHashTableFirstByte(Archive* a, uint8_t value) {
+  const uint32_t kHashKey = 0xC3AF3770;
+  const size_t at = a->header + static_cast<size_t>(a->Get(kHashTablePos, 4));
+  std::vector<uint32_t> word(1);
+  std::memcpy(word.data(), &a->bytes[at], 4);
+  Crypt(&word, kHashKey, false);
+  word[0] = (word[0] & ~0xFFu) | value;
+  Crypt(&word, kHashKey, true);
+  std::memcpy(&a->bytes[at], word.data(), 4);
 }
 // Sets dword `field` (0 position, 1 stored size, 2 size, 3 flags) of the
 // version 1 block table entry whose size is `size`; false when none has it.
@@ -389,6 +427,12 @@ std::vector<CorruptionCase> SurvivableCases() {
          a->bytes[a->header + a->Get(0x34, 8)] = 'X';
        },
        true, false, true},
+      {"v4 hash table stored smaller: unpacked as zlib, which fails", v4,
+       [](Archive* a) {
+         SetStoredHashTableSize(a, 8 * a->Get(kHashTableCount, 4));
+         SetHashTableFirstByte(a, 0x02);
+       },
+       true, false, true},
       {"v3 unknown format version read as version 1", v3,
        [](Archive* a) { SetFormatVersion(a, 7); }, true, false, true},
       {"v1 hash table of 2^20 entries past the end", v1,
@@ -473,6 +517,36 @@ std::vector<CorruptionCase> DangerousCases() {
        [](Archive* a) { SetBetField(a, 4, 0x40000000); }, false, true, false},
       {"v4 BET flag array longer than the table", v4,
        [](Archive* a) { SetBetField(a, 18, 0x100000); }, false, false, false},
+      // Its byte size wraps to the table's own at 32 bits, and the library
+      // allocates the full 4 GiB more.
+      {"v4 BET flag count 2^30 over the table's", v4,
+       [](Archive* a) { SetBetField(a, 18, GetBetField(*a, 18) + 0x40000000); },
+       false, false, false},
+      // Each entry's flag index widened over its file position: the flags
+      // are looked up far past their array.
+      {"v4 BET flag index past the flag array", v4,
+       [](Archive* a) {
+         SetBetField(a, 7, 0);
+         SetBetField(a, 12, std::min<uint32_t>(32, GetBetField(*a, 3)));
+       },
+       false, false, false},
+      // With the BET table left out, a look-up through the HET table reads
+      // this many bits into a dword on the stack.
+      {"v4 HET index width 2^28, BET table not loading", v4,
+       [](Archive* a) {
+         SetExtField(a, kHet, 6, 0x10000003);
+         a->bytes[a->header + a->Get(0x34, 8)] = 'X';
+       },
+       false, false, false},
+      // The Huffman decoder writes out of its tree's bounds on damaged input.
+      {"v4 hash table stored smaller: unpacked as Huffman", v4,
+       [](Archive* a) {
+         SetStoredHashTableSize(a, 8 * a->Get(kHashTableCount, 4));
+         SetHashTableFirstByte(a, 0x01);
+       },
+       false, false, false},
+      {"v4 hash table stored in 0 bytes: its method byte read past them", v4,
+       [](Archive* a) { SetStoredHashTableSize(a, 0); }, false, false, false},
       // Headers the library would read partly from stale buffer bytes, or
       // take for another archive format.
       {"v2 header cut by the end of the file", v2,
