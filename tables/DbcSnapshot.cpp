@@ -209,8 +209,8 @@ class CDbcSnapshot final : public CTableSnapshot {
     bool located = false;
     std::size_t width = 4;  // the bytes of its cell: a text's is its offset
     bool integral = false;  // an integer or a byte: its word is its value
-    mutable std::atomic<const KeyTable*> index{nullptr};
-    // The index again, for an integral field only: Query's one test.
+    // Its index once built, kept here for an integral field only: Query's
+    // one test. Every other field finds its index through IndexOf.
     mutable std::atomic<const KeyTable*> numberIndex{nullptr};
     // A number's cell in record 0, from the bytes' start, and how many
     // records have theirs inside the bytes (records 0 .. cellsHeld-1, the
@@ -276,11 +276,8 @@ class CDbcSnapshot final : public CTableSnapshot {
       table->Finish();
       return table;
     });
-    if (table != nullptr) {
-      field.index.store(table, std::memory_order_release);
-      if (field.integral)
-        field.numberIndex.store(table, std::memory_order_release);
-    }
+    if (table != nullptr && field.integral)
+      field.numberIndex.store(table, std::memory_order_release);
     return table;
   }
 

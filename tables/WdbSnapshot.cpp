@@ -192,8 +192,8 @@ class CWdbSnapshot final : public CTableSnapshot {
     CWdbField field;
     bool integral;  // readable, and its word is its value
     bool inPlace;   // see ReadsInPlace
-    mutable std::atomic<const KeyTable*> index{nullptr};
-    // The index again, for an integral field only: Query's one test.
+    // Its index once built, kept here for an integral field only: Query's
+    // one test. Every other field finds its index through IndexOf.
     mutable std::atomic<const KeyTable*> numberIndex{nullptr};
   };
 
@@ -232,7 +232,6 @@ class CWdbSnapshot final : public CTableSnapshot {
     });
     if (table != nullptr) {
       const Column& column = ColumnOf(field.index());
-      column.index.store(table, std::memory_order_release);
       if (column.integral)
         column.numberIndex.store(table, std::memory_order_release);
     }
