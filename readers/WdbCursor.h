@@ -59,6 +59,7 @@ class CWdbField {
 
  private:
   friend class CWdbCursor;
+  friend class CWdbNumberPlace;
   void ChooseShape();
   struct Step {
     std::int64_t fixed = 0;  // bytes passed over first
@@ -82,6 +83,50 @@ class CWdbField {
   Shape shape_ = Shape::kSteps;
   std::int64_t lead_ = 0;  // record start to the text, or to the value
   std::int64_t tail_ = 0;  // past the text's NUL to the value
+};
+
+// Where a number field's value lies in records held in memory, worked out
+// once for look-ups that read it again and again: no call, no loop. Found
+// where ValueInPlace finds it, for a readable data field with a forward walk
+// whose value lies a fixed distance from the record's start, or past one
+// text shorter than 32 bytes and then a fixed distance; valid() is false for
+// any other field.
+class CWdbNumberPlace {
+ public:
+  explicit CWdbNumberPlace(const CWdbField& field)
+      : lead_(field.lead_),
+        tail_(field.tail_),
+        width_(static_cast<std::int64_t>(field.width_)),
+        pastText_(field.shape_ == CWdbField::Shape::kPastText),
+        valid_(field.width_ != 0 && field.shape_ != CWdbField::Shape::kSteps),
+        kind_(field.kind_) {}
+
+  bool valid() const { return valid_; }
+  ValueKind kind() const { return kind_; }
+
+  // The value of the record at start in the size bytes at data, of which
+  // the 32 after the last must be readable; null where the bytes do not
+  // hold it, and for a text of 32 bytes or more (ValueInPlace then).
+  const char* Find(const char* data, std::size_t size,
+                   std::int64_t start) const {
+    const auto end = static_cast<std::int64_t>(size);
+    std::int64_t pos = start + lead_;
+    if (pos > end) return nullptr;
+    if (pastText_) {
+      const char* nul = FindNulNear(data + pos);
+      if (nul == nullptr) return nullptr;
+      pos = (nul - data) + 1 + tail_;  // past end when the NUL is
+    }
+    return pos + width_ <= end ? data + pos : nullptr;
+  }
+
+ private:
+  std::int64_t lead_;  // record start to the value, or to the text
+  std::int64_t tail_;  // past the text's NUL to the value
+  std::int64_t width_;
+  bool pastText_;
+  bool valid_;
+  ValueKind kind_;
 };
 
 // The records of a WDB file over one window (a file stream or memory).
@@ -132,13 +177,6 @@ class CWdbCursor {
                                   const CWdbField& field, std::size_t* n) {
     return WalkHeld(data, end, field, n);
   }
-  // ValueInPlace for a number a look-up reads again and again: no call, no
-  // loop, and the 32 bytes after end must be readable. Null where
-  // ValueInPlace would be, and also for a walk of several texts, a text
-  // longer than 31 bytes or a text value (the caller then takes
-  // ValueInPlace).
-  static const char* NumberInPlace(const char* data, const char* end,
-                                   const CWdbField& field);
 
  private:
   static constexpr std::int64_t kFrameSize = 8;
@@ -299,24 +337,6 @@ inline const char* CWdbCursor::TextHeld(const char* p, std::size_t room,
   if (nul == nullptr) return nullptr;
   *n = static_cast<std::size_t>(nul - p);
   return p;
-}
-
-inline const char* CWdbCursor::NumberInPlace(const char* data, const char* end,
-                                             const CWdbField& field) {
-  const auto width = static_cast<std::int64_t>(field.width_);
-  const std::int64_t lead = field.lead_ - kFrameSize;  // from data
-  if (width == 0 || lead > end - data) return nullptr;
-  const char* p = data + lead;
-  if (field.shape_ == CWdbField::Shape::kPastText) {
-    const char* nul = FindNulNear(p);
-    if (nul == nullptr || nul >= end) return nullptr;
-    p = nul + 1;
-    if (field.tail_ > end - p) return nullptr;
-    p += field.tail_;
-  } else if (field.shape_ != CWdbField::Shape::kDirect) {
-    return nullptr;
-  }
-  return width <= end - p ? p : nullptr;
 }
 
 template <typename OnHeld, typename OnField>

@@ -1,5 +1,6 @@
 #include "tables/KeyIndex.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -40,6 +41,7 @@ void CKeyIndex::Skip() {
 void CKeyIndex::Finish() {
   std::size_t slots = 2;
   while (slots < 2 * next_.size()) slots *= 2;
+  if (MakeDense(slots)) return;
   slots_.assign(slots, kNone);
   mask_ = slots - 1;
   // From the last record to the first, so that each chain ends up in file
@@ -60,8 +62,50 @@ void CKeyIndex::Finish() {
   }
 }
 
+// Finish by distance from the least word, when the words (taken as signed)
+// span fewer than hashSlots values; false, with nothing changed, otherwise.
+bool CKeyIndex::MakeDense(std::size_t hashSlots) {
+  bool any = false;
+  std::int64_t least = 0, most = 0;
+  for (std::size_t r = 0; r < next_.size(); ++r) {
+    if (next_[r] == kSkipped) continue;
+    const auto v = static_cast<std::int32_t>(words_[r]);
+    least = any ? std::min<std::int64_t>(least, v) : v;
+    most = any ? std::max<std::int64_t>(most, v) : v;
+    any = true;
+  }
+  const auto span = static_cast<std::uint64_t>(most - least) + 1;
+  if (!any || span >= hashSlots) return false;
+  slots_.assign(span, kNone);
+  dense_ = true;
+  least_ = static_cast<std::uint32_t>(least);
+  span_ = static_cast<std::uint32_t>(span);
+  // From the last record to the first, as in Finish.
+  for (std::size_t r = next_.size(); r-- > 0;) {
+    if (next_[r] == kSkipped) {
+      next_[r] = kNone;
+      continue;
+    }
+    const std::uint32_t i = words_[r] - least_;
+    next_[r] = slots_[i];
+    slots_[i] = static_cast<std::int32_t>(r);
+  }
+  std::vector<std::uint32_t>().swap(words_);
+  return true;
+}
+
+void CKeyIndex::TagDense(const std::vector<std::int32_t>& tags) {
+  if (!dense_) return;
+  denseTags_.assign(slots_.size(), 0);
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i] != kNone)
+      denseTags_[i] = tags[static_cast<std::size_t>(slots_[i])];
+  }
+}
+
 std::size_t CKeyIndex::MemoryBytes() const {
   return words_.capacity() * sizeof(std::uint32_t) +
          next_.capacity() * sizeof(std::int32_t) +
-         slots_.capacity() * sizeof(std::int32_t);
+         slots_.capacity() * sizeof(std::int32_t) +
+         denseTags_.capacity() * sizeof(std::int32_t);
 }

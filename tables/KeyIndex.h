@@ -17,6 +17,12 @@
 // first record of a word) of a table kept at most half full. A slot holds
 // the record alone: the table is half the size it would be with the word
 // beside it, and a look-up's slot is more often in the cache.
+//
+// Words that lie close together (ids counted from 1, the common key: a span
+// no wider than the hash table would be) get a slot each instead, by their
+// distance from the least: a look-up is one bounds test and one read, and
+// the words themselves are not kept once built (4 bytes per record for the
+// chain, 4 per value of the span, 4 more per value with TagDense).
 class CKeyIndex {
  public:
   static constexpr std::int32_t kNone = -1;
@@ -50,6 +56,24 @@ class CKeyIndex {
   // The first record of word: for numbers, whose words are their values,
   // the record holding the key; kNone when none does.
   std::int32_t First(std::uint32_t word) const { return Head(word); }
+  // First, with tags[record] in *tag when there is one. After TagDense, a
+  // dense word's tag is read from beside its slot: the look-up then waits
+  // for one read of memory, not two in a row.
+  std::int32_t FirstTagged(std::uint32_t word, const std::int32_t* tags,
+                           std::int32_t* tag) const {
+    if (!denseTags_.empty()) {
+      const std::uint32_t i = word - least_;
+      if (i >= span_) return kNone;
+      *tag = denseTags_[i];
+      return slots_[i];
+    }
+    const std::int32_t record = Head(word);
+    if (record != kNone) *tag = tags[record];
+    return record;
+  }
+  // After Finish, for FirstTagged: keeps tags[record] by each dense slot
+  // (nothing when the index is not dense). tags has a tag for every record.
+  void TagDense(const std::vector<std::int32_t>& tags);
   // Every such record, in file order.
   template <typename Verify>
   void FindAll(std::uint32_t word, const Verify& verify,
@@ -64,6 +88,10 @@ class CKeyIndex {
  private:
   // The first record added with this word, or kNone.
   std::int32_t Head(std::uint32_t word) const {
+    if (dense_) {
+      const std::uint32_t i = word - least_;
+      return i < span_ ? slots_[i] : kNone;
+    }
     const std::int32_t* slots = slots_.data();
     const std::uint32_t* words = words_.data();
     for (std::size_t s = SlotOf(word);; s = (s + 1) & mask_) {
@@ -85,7 +113,7 @@ class CKeyIndex {
                                     mask_);
   }
 
-  // Each record's word (0 for one skipped).
+  // Each record's word (0 for one skipped); none once dense.
   std::vector<std::uint32_t> words_;
   // Before Finish: kNone added with a word, or skipped. After: the chains.
   std::vector<std::int32_t> next_;
@@ -94,6 +122,15 @@ class CKeyIndex {
   // before Finish, two empty ones.
   std::vector<std::int32_t> slots_ = std::vector<std::int32_t>(2, kNone);
   std::size_t mask_ = 1;  // slots - 1
+  // Slots by distance from the least word, for every word of least_ ..
+  // least_ + span_ - 1 (as 32-bit sums), instead of by hash.
+  bool dense_ = false;
+  std::uint32_t least_ = 0;
+  std::uint32_t span_ = 0;
+  // After TagDense: the tag of each dense slot's record (any for none).
+  std::vector<std::int32_t> denseTags_;
+
+  bool MakeDense(std::size_t hashSlots);
 };
 
 #endif  // SELVANE_TABLES_KEYINDEX_H_

@@ -20,7 +20,7 @@ struct TableBytes {
 };
 
 // Zero bytes a WDB snapshot keeps after its data, for look-ups that load
-// 32 bytes at a time (CWdbCursor::NumberInPlace).
+// 32 bytes at a time (CWdbNumberPlace).
 constexpr std::size_t kTablePadding = 32;
 
 // Stores a value held in place (n bytes at p, a text without its NUL) as a

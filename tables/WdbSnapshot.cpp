@@ -75,22 +75,19 @@ class CWdbSnapshot final : public CTableSnapshot {
             : nullptr;
     if (table == nullptr || resultColumn == nullptr)
       return QueryFirst(key, result);
-    const CWdbField& keyField = keyColumn->field;
-    const std::int32_t found =
-        table->hash.First(CKeyIndex::IntegerWord(key.intValue));
-    WriteKeyType(keyField, *table, key, found >= 0);
+    std::int32_t start = 0;
+    const std::int32_t found = table->hash.FirstTagged(
+        CKeyIndex::IntegerWord(key.intValue), starts_.data(), &start);
+    WriteKeyType(keyColumn->field, *table, key, found >= 0);
     if (found < 0) return -1;
     const CWdbField& resultField = resultColumn->field;
     result.type = resultField.type();
-    const char* value = nullptr;
-    if (resultColumn->inPlace) {
-      const char* base = bytes_.data.get();
-      value = CWdbCursor::NumberInPlace(
-          base + starts_[static_cast<std::size_t>(found)] + 8,
-          base + bytes_.size, resultField);
-    }
+    const char* value =
+        resultColumn->inPlace
+            ? resultColumn->place.Find(bytes_.data.get(), bytes_.size, start)
+            : nullptr;
     if (value == nullptr) return StoreFound(found, resultField, result);
-    StoreNumber(resultField.kind(), value, result);
+    StoreNumber(resultColumn->place.kind(), value, result);
     return 0;
   }
 
@@ -186,12 +183,13 @@ class CWdbSnapshot final : public CTableSnapshot {
   struct Column {
     Column(const selvane::FieldMap& fields, std::int32_t index)
         : field(fields, index),
-          integral(field.readable() && (field.kind() == ValueKind::kInteger ||
-                                        field.kind() == ValueKind::kByte)),
-          inPlace(ReadsInPlace(field)) {}
+          place(field),
+          integral(IsIntegral(field)),
+          inPlace(ReadsInPlace(field) && place.valid()) {}
     CWdbField field;
+    CWdbNumberPlace place;
     bool integral;  // readable, and its word is its value
-    bool inPlace;   // see ReadsInPlace
+    bool inPlace;   // see ReadsInPlace; and Query reads it at its place
     // Its index once built, kept here for an integral field only: Query's
     // one test. Every other field finds its index through IndexOf.
     mutable std::atomic<const KeyTable*> numberIndex{nullptr};
@@ -228,6 +226,8 @@ class CWdbSnapshot final : public CTableSnapshot {
           },
           &table->framed);
       table->hash.Finish();
+      // Query reads an integral key's record start from its index.
+      if (IsIntegral(field)) table->hash.TagDense(starts_);
       return table;
     });
     if (table != nullptr) {
@@ -305,6 +305,12 @@ class CWdbSnapshot final : public CTableSnapshot {
   const char* InPlace(std::int32_t record, const CWdbField& field,
                       std::size_t* n) const {
     return ReadsInPlace(field) ? ValueAt(record, field, n) : nullptr;
+  }
+
+  // A readable integer or byte field: its word is its value.
+  static bool IsIntegral(const CWdbField& field) {
+    return field.readable() && (field.kind() == ValueKind::kInteger ||
+                                field.kind() == ValueKind::kByte);
   }
 
   // A readable data field whose walk only moves forward.
