@@ -9,9 +9,7 @@ namespace {
 // sector boundaries and a small backward seek stays inside the window.
 constexpr std::int64_t kAlignment = 4096;
 
-// What a refill reads again after a damaged part: no piece spans two of an
-// archive's sectors, whose smallest size this is.
-constexpr std::int64_t kPiece = 512;
+constexpr std::int64_t kPiece = CReadWindow::kPiece;
 
 }  // namespace
 

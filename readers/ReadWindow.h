@@ -33,6 +33,9 @@ class CReadWindow {
  public:
   static constexpr std::size_t kDefaultCapacity = 64 * 1024;
   static constexpr std::int64_t kMaxPosition = 0x7FFFFFFF;  // 2^31-1
+  // What a refill reads again in after a damaged part: no piece spans two
+  // of an archive's sectors, whose smallest size this is.
+  static constexpr std::int64_t kPiece = 512;
 
   explicit CReadWindow(std::size_t capacity = kDefaultCapacity);
 

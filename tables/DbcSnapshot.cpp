@@ -24,9 +24,50 @@ using selvane::TableStatus;
 constexpr std::uint32_t kFirstRead = 1u << 20;
 constexpr std::uint64_t kMaxBytes = CReadWindow::kMaxPosition;
 
-// Reads the open table whole: in one piece when the archive lists its size
-// (it delivers nothing past it), else in pieces doubling in size until one
-// comes back short, which is where its bytes end (or stop being readable).
+constexpr auto kPiece = static_cast<std::uint32_t>(CReadWindow::kPiece);
+
+// Adds [from, to) to the holes, joined to the last one where they meet.
+void AddHole(std::uint32_t from, std::uint32_t to, TableBytes* bytes) {
+  std::fill(bytes->data.get() + from, bytes->data.get() + to, '\0');
+  if (!bytes->holes.empty() && bytes->holes.back().second == from) {
+    bytes->holes.back().second = to;
+  } else {
+    bytes->holes.emplace_back(from, to);
+  }
+}
+
+// Reads the size bytes the archive lists for the table as a query's reads
+// find them. The archive library fails a read that covers a sector it
+// cannot unpack, though the sectors around it read on their own: so where a
+// read stops short, the table is read again from there a piece at a time,
+// each piece that comes back short leaving a hole, and after each piece that
+// reads whole, the rest in one read again. Holes at the end are cut off.
+void ReadListed(CArchiveTable& table, std::uint32_t size, TableBytes* bytes) {
+  std::uint32_t pos = 0;
+  while (pos < size) {
+    const std::uint32_t got = std::min(
+        table.ReadAt(pos, bytes->data.get() + pos, size - pos), size - pos);
+    if (got == size - pos) return;
+    pos += got - got % kPiece;
+    // Pieces until one reads whole.
+    while (pos < size) {
+      const std::uint32_t n = std::min(kPiece, size - pos);
+      const std::uint32_t read =
+          std::min(table.ReadAt(pos, bytes->data.get() + pos, n), n);
+      if (read < n) AddHole(pos + read, pos + n, bytes);
+      pos += n;
+      if (read == n) break;
+    }
+  }
+  if (!bytes->holes.empty() && bytes->holes.back().second == size) {
+    bytes->size = bytes->holes.back().first;
+    bytes->holes.pop_back();
+  }
+}
+
+// Reads the open table whole: at its listed size (see ReadListed), else in
+// pieces doubling in size until one comes back short, which is where its
+// bytes end (or stop being readable).
 TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
   const std::int64_t listed = table.size();
   if (listed >= 0) {
@@ -34,7 +75,8 @@ TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(listed), kMaxBytes));
     bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
     if (!bytes->data) return TableStatus::kOutOfMemory;
-    bytes->size = size == 0 ? 0 : table.ReadAt(0, bytes->data.get(), size);
+    bytes->size = size;
+    ReadListed(table, size, bytes);
     return TableStatus::kOpen;
   }
   std::size_t capacity = 0;
@@ -193,12 +235,40 @@ class CDbcSnapshot final : public CTableSnapshot {
  private:
   using KeyTable = CKeyIndex;
 
-  // Cursors over the bytes, for one operation.
-  struct Reader {
-    explicit Reader(const TableBytes& bytes) : cursor(&records, &strings) {
-      records.ResetMemory(bytes.data.get(), bytes.size);
-      strings.ResetMemory(bytes.data.get(), bytes.size);
+  // Bytes with holes as a source that reads as the archive did: a read
+  // delivers the bytes up to the first hole it meets.
+  class CHoledSource final : public CByteSource {
+   public:
+    explicit CHoledSource(const TableBytes& bytes) : bytes_(bytes) {}
+    std::uint32_t ReadAt(std::uint32_t pos, char* dst,
+                         std::uint32_t n) override {
+      const auto got = static_cast<std::uint32_t>(
+          std::min<std::size_t>(n, bytes_.ReadableEnd(pos) - pos));
+      if (got != 0) std::memcpy(dst, bytes_.data.get() + pos, got);
+      return got;
     }
+    std::int64_t size() const override {
+      return static_cast<std::int64_t>(bytes_.size);
+    }
+
+   private:
+    const TableBytes& bytes_;
+  };
+
+  // Cursors over the bytes, for one operation: in place, or through a
+  // source where the bytes have holes.
+  struct Reader {
+    explicit Reader(const TableBytes& bytes)
+        : holed(bytes), cursor(&records, &strings) {
+      if (bytes.holes.empty()) {
+        records.ResetMemory(bytes.data.get(), bytes.size);
+        strings.ResetMemory(bytes.data.get(), bytes.size);
+      } else {
+        records.Reset(&holed);
+        strings.Reset(&holed);
+      }
+    }
+    CHoledSource holed;
     CReadWindow records, strings;
     CDbcCursor cursor;
   };
@@ -238,7 +308,8 @@ class CDbcSnapshot final : public CTableSnapshot {
     const std::int64_t stride = header_.recordSize;
     const std::int64_t first = CDbcCursor::kHeaderSize + field->offset;
     const auto width = static_cast<std::int64_t>(field->width);
-    const auto size = static_cast<std::int64_t>(bytes_.size);
+    // Cells past a hole are read by BytesAt, which checks each.
+    const auto size = static_cast<std::int64_t>(bytes_.ReadableEnd(0));
     if (!field->located || field->kind == ValueKind::kString || stride <= 0 ||
         first + width > size) {
       return;
@@ -343,18 +414,23 @@ class CDbcSnapshot final : public CTableSnapshot {
     if (offset < 0) return nullptr;  // would point back into the records
     const char* s = BytesAt(strings_ + offset, 1);
     if (s == nullptr) return nullptr;
-    const char* end = bytes_.data.get() + bytes_.size;
+    // The text and its NUL must be readable.
+    const char* end =
+        bytes_.data.get() +
+        bytes_.ReadableEnd(static_cast<std::size_t>(s - bytes_.data.get()));
     const void* nul = std::memchr(s, '\0', static_cast<std::size_t>(end - s));
     if (nul == nullptr) return nullptr;
     *n = static_cast<std::size_t>(static_cast<const char*>(nul) - s);
     return s;
   }
 
-  // The width bytes at pos, a position 0 .. 2^31-1; null past the end.
+  // The width bytes at pos, a position 0 .. 2^31-1; null past the end or
+  // across a hole.
   const char* BytesAt(std::int64_t pos, std::size_t width) const {
     std::int32_t at = 0;
     if (!ToPosition(pos, &at) ||
-        static_cast<std::size_t>(at) + width > bytes_.size) {
+        static_cast<std::size_t>(at) + width >
+            bytes_.ReadableEnd(static_cast<std::size_t>(at))) {
       return nullptr;
     }
     return bytes_.data.get() + at;

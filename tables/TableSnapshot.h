@@ -1,10 +1,13 @@
 #ifndef SELVANE_TABLES_TABLESNAPSHOT_H_
 #define SELVANE_TABLES_TABLESNAPSHOT_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <SelvaneLibrary/DBParam.h>
@@ -17,6 +20,23 @@
 struct TableBytes {
   std::unique_ptr<char[]> data;
   std::size_t size = 0;
+  // Stretches [first, second) inside size that could not be read (a DBC
+  // table's damaged sectors), in order and apart; their bytes are zeros.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> holes;
+
+  // Where the readable stretch that holds pos ends: the next hole's start,
+  // or size; pos itself when it lies in a hole or past size.
+  std::size_t ReadableEnd(std::size_t pos) const {
+    if (pos >= size) return pos;
+    if (holes.empty()) return size;
+    auto next = std::upper_bound(
+        holes.begin(), holes.end(), pos,
+        [](std::size_t p, const std::pair<std::uint32_t, std::uint32_t>& h) {
+          return p < h.first;
+        });
+    if (next != holes.begin() && std::prev(next)->second > pos) return pos;
+    return next == holes.end() ? size : next->first;
+  }
 };
 
 // Zero bytes a WDB snapshot keeps after its data, for look-ups that load

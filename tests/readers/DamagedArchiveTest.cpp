@@ -96,8 +96,7 @@ FieldByField ReadFieldByField(const std::string& archive, std::int32_t key,
                               std::int32_t records, std::int32_t stringBlock) {
   FieldByField answer;
   HANDLE mpq = nullptr, file = nullptr;
-  if (!SFileOpenArchive(archive.c_str(), 0, kReadFlags, &mpq))
-    return answer;
+  if (!SFileOpenArchive(archive.c_str(), 0, kReadFlags, &mpq)) return answer;
   if (SFileOpenFileEx(mpq, "Items.dbc", 0, &file)) {
     char header[20];
     bool readable = ReadAt(file, 0, header, 20);
@@ -142,28 +141,13 @@ TEST(DamagedArchiveTest, DamagedSectorFailsOnlyTheReadsThatNeedIt) {
     layout.packing = StoredLayout::Packing::kZlib;
     layout.sector_size = 1024u << (rng() % 3);
     ASSERT_TRUE(WriteStoredTable(path, "Items.dbc", bytes, layout));
-    // Spoil the deflated bytes of one sector, found through its offset
-    // table, past the sector's compression byte.
-    HANDLE mpq = nullptr, file = nullptr;
-    ULONGLONG at = 0;
-    ASSERT_TRUE(SFileOpenArchive(path.c_str(), 0, kReadFlags, &mpq))
-        << GetLastError() << " " << Describe(layout);
-    ASSERT_TRUE(SFileOpenFileEx(mpq, "Items.dbc", 0, &file));
-    SFileGetFileInfo(file, SFileInfoByteOffset, &at, sizeof at, nullptr);
-    SFileCloseFile(file);
-    SFileCloseArchive(mpq);
     const std::uint32_t sectors =
         static_cast<std::uint32_t>((bytes.size() - 1) / layout.sector_size + 1);
-    std::vector<std::uint32_t> offsets(sectors + 1);
-    {
-      std::ifstream in(path, std::ios::binary);
-      in.seekg(static_cast<std::streamoff>(at));
-      in.read(reinterpret_cast<char*>(offsets.data()),
-              static_cast<std::streamsize>(4 * offsets.size()));
-    }
     const std::uint32_t bad = 1 + rng() % (sectors - 1);
-    for (std::uint32_t i = 1; i < 6 && offsets[bad] + i < offsets[bad + 1]; ++i)
-      PokeByte(path, static_cast<std::streamoff>(at + offsets[bad] + i), 0x55);
+    ASSERT_TRUE(SpoilSector(path, "Items.dbc",
+                            static_cast<std::uint32_t>(bytes.size()),
+                            layout.sector_size, bad))
+        << Describe(layout);
 
     const auto block = static_cast<std::int32_t>(table.StringBlockStart());
     selvane::FieldMap fields;

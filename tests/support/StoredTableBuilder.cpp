@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <vector>
 
 namespace {
 
@@ -110,4 +112,34 @@ bool WriteStoredTable(const std::string& path, const std::string& tablePath,
     ok = SFileRemoveFile(mpq, OtherName(i).c_str(), 0);
   }
   return SFileCloseArchive(mpq) && ok;
+}
+
+bool SpoilSector(const std::string& path, const std::string& tablePath,
+                 std::uint32_t tableSize, std::uint32_t sectorSize,
+                 std::uint32_t sector) {
+  // The table's offset table (one offset per sector and one past the last)
+  // lies at the start of its stored bytes.
+  HANDLE mpq = nullptr, file = nullptr;
+  ULONGLONG at = 0;
+  const DWORD flags =
+      MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+  if (!SFileOpenArchive(path.c_str(), 0, flags, &mpq)) return false;
+  const bool found =
+      SFileOpenFileEx(mpq, tablePath.c_str(), 0, &file) &&
+      SFileGetFileInfo(file, SFileInfoByteOffset, &at, sizeof at, nullptr);
+  if (file != nullptr) SFileCloseFile(file);
+  SFileCloseArchive(mpq);
+  const std::uint32_t sectors = (tableSize + sectorSize - 1) / sectorSize;
+  if (!found || sector >= sectors) return false;
+  std::vector<std::uint32_t> offsets(sectors + 1);
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekg(static_cast<std::streamoff>(at));
+  f.read(reinterpret_cast<char*>(offsets.data()),
+         static_cast<std::streamsize>(4 * offsets.size()));
+  for (std::uint32_t i = 1; i < 6 && offsets[sector] + i < offsets[sector + 1];
+       ++i) {
+    f.seekp(static_cast<std::streamoff>(at + offsets[sector] + i));
+    f.put(0x55);
+  }
+  return f.good();
 }

@@ -38,4 +38,12 @@ std::string Describe(const StoredLayout& layout);
 bool WriteStoredTable(const std::string& path, const std::string& tablePath,
                       const std::string& table, const StoredLayout& layout);
 
+// Spoils the packed bytes of sector `sector` of the table at tablePath (a
+// table stored compressed in sectors of sectorSize bytes of size
+// tableSize), past its compression byte, so that it no longer unpacks.
+// False when the table or the sector cannot be found.
+bool SpoilSector(const std::string& path, const std::string& tablePath,
+                 std::uint32_t tableSize, std::uint32_t sectorSize,
+                 std::uint32_t sector);
+
 #endif  // SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
