@@ -9,8 +9,6 @@ namespace {
 // sector boundaries and a small backward seek stays inside the window.
 constexpr std::int64_t kAlignment = 4096;
 
-constexpr std::int64_t kPiece = CReadWindow::kPiece;
-
 }  // namespace
 
 CReadWindow::CReadWindow(std::size_t capacity)
