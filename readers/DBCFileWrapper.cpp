@@ -9,7 +9,9 @@ CDBCFileWrapper::CDBCFileWrapper()
       strings_(kWindowCapacity),
       cursor_(&window_, &strings_) {}
 
-CDBCFileWrapper::~CDBCFileWrapper() { CDBCFileWrapper::Close(); }
+// The members close themselves, in reverse order: the windows, the buffer,
+// then the table and the archive.
+CDBCFileWrapper::~CDBCFileWrapper() = default;
 
 int CDBCFileWrapper::Open(const std::wstring& archivePath,
                           const std::string& tablePath) {
