@@ -178,14 +178,15 @@ std::uint32_t CArchiveTable::ReadTable(std::uint32_t pos, char* dst,
       pos > static_cast<std::uint32_t>(std::numeric_limits<LONG>::max())) {
     return 0;
   }
-  // A fresh handle reads from the start without being moved there.
+  // A fresh handle reads from the start without being moved there. After
+  // any read or seek, whether it failed or not, the position is not known.
+  const bool there = static_cast<std::int64_t>(pos) == next_read_;
+  next_read_ = -1;
   LONG high = 0;
-  if (static_cast<std::int64_t>(pos) != next_read_ &&
-      SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
-                          FILE_BEGIN) == SFILE_INVALID_POS) {
+  if (!there && SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
+                                    FILE_BEGIN) == SFILE_INVALID_POS) {
     return 0;
   }
-  next_read_ = -1;
   // A short read returns false but still counts the bytes it delivered.
   DWORD got = 0;
   SFileReadFile(table_.get(), dst, n, &got, nullptr);
