@@ -1,14 +1,17 @@
 #include "query/PathUtil.h"
 
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 namespace {
 
 // A character that survives narrowing as itself and does not end the path
 // early when handed on as a C string.
 bool NarrowsExactly(wchar_t c) {
-  // wchar_t is signed on some platforms; a negative value is no byte either.
-  return c != L'\0' && static_cast<std::uint32_t>(c) <= 0xFFu;
+  // 1 .. 0xFF in one compare: NUL wraps to the top. wchar_t is signed on
+  // some platforms; a negative value is no byte either.
+  return static_cast<std::uint32_t>(c) - 1u < 0xFFu;
 }
 
 }  // namespace
@@ -22,19 +25,28 @@ std::string WideToNarrow(const std::wstring& wide) {
 }
 
 bool NarrowExact(const std::wstring& wide, std::string* narrow) {
-  for (wchar_t c : wide) {
-    if (!NarrowsExactly(c)) return false;
+  // One pass with the length and data in locals and no branch per
+  // character, so that it vectorises; the result is kept only when exact.
+  const wchar_t* in = wide.data();
+  const std::size_t n = wide.size();
+  std::string made(n, '\0');
+  char* out = &made[0];
+  std::uint32_t refused = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    refused |= NarrowsExactly(in[i]) ? 0u : 1u;
+    out[i] = static_cast<char>(in[i]);
   }
-  narrow->resize(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    (*narrow)[i] = static_cast<char>(wide[i]);
-  }
+  if (refused != 0) return false;
+  *narrow = std::move(made);
   return true;
 }
 
 std::string AfterFirstBackslash(const std::string& path) {
-  const std::size_t cut = path.find('\\');
-  return cut == std::string::npos ? path : path.substr(cut + 1);
+  const char* begin = path.data();
+  const char* end = begin + path.size();
+  const void* cut = std::memchr(begin, '\\', path.size());
+  return cut == nullptr ? path
+                        : std::string(static_cast<const char*>(cut) + 1, end);
 }
 
 std::string AfterLastSeparator(const std::string& path) {

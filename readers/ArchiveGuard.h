@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "readers/SharedFile.h"
 
@@ -15,7 +14,8 @@
 // past the end fail; a file that will not open reads as empty.
 class CArchiveGuardFile {
  public:
-  explicit CArchiveGuardFile(std::string path) : path_(std::move(path)) {}
+  // The path is not copied: it must outlive this object.
+  explicit CArchiveGuardFile(const std::string& path) : path_(path) {}
 
   bool ok() { return Opened().IsOpen(); }
   std::uint64_t size() { return Opened().size(); }
@@ -33,7 +33,7 @@ class CArchiveGuardFile {
     return file_;
   }
 
-  std::string path_;
+  const std::string& path_;
   bool tried_ = false;
   CSharedFile file_;
   std::unique_ptr<unsigned char[]> window_;  // allocated once, not filled
@@ -41,30 +41,36 @@ class CArchiveGuardFile {
   std::uint64_t window_pos_ = 0;
 };
 
-// Both checks for one archive file, their verdicts remembered process-wide
-// while the file stays unchanged, so that repeated opens of an archive do
-// not read it again. A file is known by its path and a stamp taken before
-// it is checked: device, inode, size, and the modification and
+// Both checks for one archive file and one table in it, their verdicts
+// remembered process-wide while the file stays unchanged, so that repeated
+// opens of an archive do not read it again. A file is known by a stamp taken
+// before it is checked: device, inode, size, and the modification and
 // status-change times. Every write to a file moves its status-change time,
 // which no program can set back, so a file changed since a verdict never
 // matches that verdict's stamp. Where the system offers no such time
 // (Windows), every open checks. At most a bounded number of verdicts is
-// kept.
+// kept. Both kept verdicts are looked up once, with the stamp.
 class CArchiveGuards {
  public:
-  explicit CArchiveGuards(const std::string& path);
+  // Neither string is copied: both must outlive the guards.
+  CArchiveGuards(const std::string& path, const std::string& tablePath);
 
-  // As ArchiveIsSafeToOpen and TableIsSafeToRead below.
+  // As ArchiveIsSafeToOpen and TableIsSafeToRead below, for the archive at
+  // path and the table at tablePath in it (the archive library's handles).
   bool ArchiveIsSafe();
-  bool TableIsSafe(const std::string& tablePath, void* archive, void* table);
+  bool TableIsSafe(void* archive, void* table);
 
  private:
-  template <typename Find, typename Check, typename Keep>
-  bool Remembered(Find&& find, Check&& check, Keep&& keep);
+  template <typename Check, typename Keep>
+  bool Remembered(int known, Check&& check, Keep&& keep);
 
   CArchiveGuardFile file_;
+  const std::string& table_path_;
   std::int64_t stamp_[7] = {};  // the file's state before the checks
   bool stamped_ = false;        // false: nothing is remembered
+  // The verdicts kept for the stamp: -1 none, 0 unsafe, 1 safe.
+  int archive_known_ = -1;
+  int table_known_ = -1;
 };
 
 // Decides, from the archive file's header and table headers alone, whether

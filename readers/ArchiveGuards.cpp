@@ -80,12 +80,13 @@ struct Verdicts {
 
 class VerdictStore {
  public:
-  // The verdict that find(Verdicts&) gives, under the lock.
+  // Calls find(const Verdicts&) under the lock when a state is kept for
+  // the stamp.
   template <typename Find>
-  int Look(const Stamp& stamp, Find&& find) {
+  void Look(const Stamp& stamp, Find&& find) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = verdicts_.find(stamp);
-    return it == verdicts_.end() ? -1 : find(it->second);
+    if (it != verdicts_.end()) find(it->second);
   }
   template <typename Update>
   void Keep(const Stamp& stamp, Update&& update) {
@@ -113,26 +114,32 @@ int TableVerdict(const Verdicts& v, const std::string& table) {
 
 }  // namespace
 
-CArchiveGuards::CArchiveGuards(const std::string& path) : file_(path) {
+CArchiveGuards::CArchiveGuards(const std::string& path,
+                               const std::string& tablePath)
+    : file_(path), table_path_(tablePath) {
   Stamp stamp;
   stamped_ = StampOf(path, &stamp);
   static_assert(sizeof stamp_ == sizeof stamp.words, "same stamp");
   std::memcpy(stamp_, stamp.words, sizeof stamp_);
-}
-
-// The verdict kept for this file's stamp, or check() run and its verdict
-// kept. Remembering is best effort: a failure to keep one changes nothing.
-template <typename Find, typename Check, typename Keep>
-bool CArchiveGuards::Remembered(Find&& find, Check&& check, Keep&& keep) {
-  if (!stamped_) return check();
-  Stamp stamp;
-  std::memcpy(stamp.words, stamp_, sizeof stamp_);
+  if (!stamped_) return;
   try {
-    const int known = Store().Look(stamp, find);
-    if (known >= 0) return known == 1;
+    Store().Look(stamp, [this](const Verdicts& v) {
+      archive_known_ = v.archive;
+      table_known_ = TableVerdict(v, table_path_);
+    });
   } catch (...) {
   }
+}
+
+// The kept verdict, or check() run and its verdict kept. Remembering is best
+// effort: a failure to keep one changes nothing.
+template <typename Check, typename Keep>
+bool CArchiveGuards::Remembered(int known, Check&& check, Keep&& keep) {
+  if (known >= 0) return known == 1;
   const bool safe = check();
+  if (!stamped_) return safe;
+  Stamp stamp;
+  std::memcpy(stamp.words, stamp_, sizeof stamp_);
   try {
     Store().Keep(stamp, [&](Verdicts& v) { keep(v, safe); });
   } catch (...) {
@@ -141,18 +148,16 @@ bool CArchiveGuards::Remembered(Find&& find, Check&& check, Keep&& keep) {
 }
 
 bool CArchiveGuards::ArchiveIsSafe() {
-  return Remembered([](const Verdicts& v) { return v.archive; },
-                    [this] { return ArchiveIsSafeToOpen(&file_); },
-                    [](Verdicts& v, bool safe) { v.archive = safe ? 1 : 0; });
+  return Remembered(
+      archive_known_, [this] { return ArchiveIsSafeToOpen(&file_); },
+      [](Verdicts& v, bool safe) { v.archive = safe ? 1 : 0; });
 }
 
-bool CArchiveGuards::TableIsSafe(const std::string& tablePath, void* archive,
-                                 void* table) {
+bool CArchiveGuards::TableIsSafe(void* archive, void* table) {
   return Remembered(
-      [&](const Verdicts& v) { return TableVerdict(v, tablePath); },
-      [&] { return TableIsSafeToRead(&file_, archive, table); },
-      [&](Verdicts& v, bool safe) {
+      table_known_, [&] { return TableIsSafeToRead(&file_, archive, table); },
+      [this](Verdicts& v, bool safe) {
         if (v.tables.size() >= kMaxTables) v.tables.clear();
-        v.tables.emplace_back(tablePath, safe);
+        v.tables.emplace_back(table_path_, safe);
       });
 }

@@ -39,7 +39,9 @@ bool OpenArchive(const std::string& path, HANDLE* archive) {
 }
 
 // A path the C interface would cut short at an inner NUL names another file.
-bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+bool HasNul(const std::string& s) {
+  return std::memchr(s.data(), '\0', s.size()) != nullptr;
+}
 
 }  // namespace
 
@@ -60,7 +62,7 @@ int CArchiveTable::Open(const std::string& archivePath,
   }
   // Some damaged archives crash or hang the archive library inside its open
   // call; those never reach it.
-  CArchiveGuards guards(archivePath);
+  CArchiveGuards guards(archivePath, tablePath);
   if (!guards.ArchiveIsSafe()) return -1;
   HANDLE archive = nullptr;
   if (!OpenArchive(archivePath, &archive)) return -1;
@@ -74,8 +76,9 @@ int CArchiveTable::Open(const std::string& archivePath,
     return -1;
   }
   table_.reset(table);
+  next_read_ = 0;
   failure_ = Failure::kRefused;
-  if (!guards.TableIsSafe(tablePath, archive_.get(), table_.get())) {
+  if (!guards.TableIsSafe(archive_.get(), table_.get())) {
     table_.reset();  // refused: nothing may read it
     return -1;
   }
@@ -112,6 +115,7 @@ void CArchiveTable::Close() {
   failure_ = Failure::kNone;
   size_ = -1;
   packed_ = false;
+  next_read_ = -1;
   sector_ = 0;
   kept_.reset();
   held_.clear();
@@ -174,9 +178,13 @@ std::uint32_t CArchiveTable::ReadTable(std::uint32_t pos, char* dst,
       pos > static_cast<std::uint32_t>(std::numeric_limits<LONG>::max())) {
     return 0;
   }
+  // A fresh handle reads from the start without being moved there. After
+  // any read or seek, whether it failed or not, the position is not known.
+  const bool there = static_cast<std::int64_t>(pos) == next_read_;
+  next_read_ = -1;
   LONG high = 0;
-  if (SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
-                          FILE_BEGIN) == SFILE_INVALID_POS) {
+  if (!there && SFileSetFilePointer(table_.get(), static_cast<LONG>(pos), &high,
+                                    FILE_BEGIN) == SFILE_INVALID_POS) {
     return 0;
   }
   // A short read returns false but still counts the bytes it delivered.

@@ -64,6 +64,9 @@ class CArchiveTable : public CByteSource {
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
   Failure failure_ = Failure::kNone;
+  // Where the table handle's next read starts, when known without asking:
+  // 0 on a fresh handle, unknown (-1) after any read.
+  std::int64_t next_read_ = -1;
   std::int64_t size_ = -1;
   bool packed_ = false;
   // Kept sectors: sector_ > 0 when this table keeps them; kept_ holds the

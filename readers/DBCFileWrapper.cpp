@@ -1,7 +1,5 @@
 #include "readers/DBCFileWrapper.h"
 
-#include <new>
-
 #include "query/PathUtil.h"
 #include "readers/Coding.h"
 
@@ -11,17 +9,17 @@ CDBCFileWrapper::CDBCFileWrapper()
       strings_(kWindowCapacity),
       cursor_(&window_, &strings_) {}
 
-CDBCFileWrapper::~CDBCFileWrapper() { CDBCFileWrapper::Close(); }
+// The members close themselves, in reverse order: the windows, the buffer,
+// then the table and the archive.
+CDBCFileWrapper::~CDBCFileWrapper() = default;
 
 int CDBCFileWrapper::Open(const std::wstring& archivePath,
                           const std::string& tablePath) {
   try {
     Close();
-    archive_path_ = archivePath;
-    table_path_ = tablePath;
     std::string narrow;
-    if (!NarrowExact(archive_path_, &narrow) ||
-        table_.Open(narrow, table_path_) != 0) {
+    if (!NarrowExact(archivePath, &narrow) ||
+        table_.Open(narrow, tablePath) != 0) {
       return -1;
     }
     ReadWhole();
@@ -37,6 +35,8 @@ void CDBCFileWrapper::Close() {
   window_.Reset(nullptr);
   strings_.Reset(nullptr);
   whole_size_ = 0;
+  whole_data_ = nullptr;
+  whole_.Release();
   table_.Close();
 }
 
@@ -45,15 +45,16 @@ bool CDBCFileWrapper::ReadWhole() {
   const std::int64_t size = table_.size();
   if (size <= 0 || size > kWholeTable || table_.packed()) return false;
   const auto n = static_cast<std::uint32_t>(size);
-  whole_.reset(new (std::nothrow) char[n]);
-  if (!whole_ || table_.ReadAt(0, whole_.get(), n) != n) return false;
+  char* bytes = whole_.Reserve(n);
+  if (bytes == nullptr || table_.ReadAt(0, bytes, n) != n) return false;
+  whole_data_ = bytes;
   whole_size_ = n;
   return true;
 }
 
 void CDBCFileWrapper::Attach(CReadWindow* window) {
   if (whole_size_ != 0) {
-    window->ResetMemory(whole_.get(), whole_size_);
+    window->ResetMemory(whole_data_, whole_size_);
   } else {
     window->Reset(&table_);
   }

@@ -3,13 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "readers/ArchiveTable.h"
 #include "readers/DbcCursor.h"
 #include "readers/FileWrapper.h"
 #include "readers/ReadWindow.h"
+#include "readers/TableBuffer.h"
 
 // Reads a DBC table inside an MPQ archive: fixed-size records after the
 // header, then a block of NUL-terminated strings that string fields point
@@ -66,12 +66,11 @@ class CDBCFileWrapper : public CFileWrapper {
   bool ReadWhole();
   int QueryUnguarded(DBParam_t& key, DBParam_t& result);
 
-  std::wstring archive_path_;
-  std::string table_path_;
   CArchiveTable table_;
-  std::unique_ptr<char[]> whole_;  // the table when read whole
-  std::size_t whole_size_ = 0;
-  CReadWindow window_;   // records and primitives
+  CTableBuffer whole_;  // holds the table when read whole
+  const char* whole_data_ = nullptr;
+  std::size_t whole_size_ = 0;  // 0: not read whole
+  CReadWindow window_;          // records and primitives
   CReadWindow strings_;  // the string block while a scan compares strings
   CDbcCursor cursor_;
 };

@@ -15,17 +15,19 @@ int CDbcCursor::ReadHeader() {
 
 int CDbcCursor::Locate(const selvane::FieldMap& fields, std::int32_t index,
                        DbcField* field) {
-  // Visits the listed fields only, so a huge index costs nothing extra.
+  // Visits the listed fields only, so a huge index costs nothing extra. The
+  // walk stops at the field itself when it is listed.
   std::int64_t offset = 0;
   std::int64_t listed = 0;
-  const auto end = fields.lower_bound(index);
-  for (auto it = fields.lower_bound(0); it != end; ++it) {
+  auto it = fields.begin();
+  if (it != fields.end() && it->first < 0) it = fields.lower_bound(0);
+  for (; it != fields.end() && it->first < index; ++it) {
     offset += it->second.size;
     ++listed;
   }
   field->offset = offset + 4 * (static_cast<std::int64_t>(index) - listed);
-  const auto it = fields.find(index);
-  field->type = it == fields.end() || it->second.type == selvane::kTypeNone
+  const bool own = it != fields.end() && it->first == index;
+  field->type = !own || it->second.type == selvane::kTypeNone
                     ? selvane::kTypeInteger
                     : it->second.type;
   switch (field->type) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
 #include <string>
 
 namespace {
@@ -43,6 +45,32 @@ TEST(NarrowExactTest, RefusesWhatWouldNameAnotherFileAndLeavesOutput) {
     std::string narrow = "untouched";
     EXPECT_FALSE(NarrowExact(wide, &narrow));
     EXPECT_EQ("untouched", narrow);
+  }
+}
+
+// Seeded random paths of every length up to a few hundred characters, now
+// and then with one character that cannot narrow anywhere in them: the
+// answer is a character-by-character check's.
+TEST(NarrowExactTest, RandomPathsNarrowAsCheckedOneByOne) {
+  std::mt19937 rng(20261209);
+  const wchar_t kRefused[] = {L'\0', static_cast<wchar_t>(0x100),
+                              static_cast<wchar_t>(0xFFFF),
+                              static_cast<wchar_t>(-1)};
+  for (int round = 0; round < 2000; ++round) {
+    std::wstring wide(rng() % 300, L'a');
+    for (wchar_t& c : wide) c = static_cast<wchar_t>(1 + rng() % 0xFF);
+    if (!wide.empty() && rng() % 2 == 0)
+      wide[rng() % wide.size()] = kRefused[rng() % 4];
+    bool exact = true;
+    std::string expected;
+    for (wchar_t c : wide) {
+      const auto code = static_cast<std::uint32_t>(c);
+      exact = exact && code != 0 && code <= 0xFF;
+      expected += static_cast<char>(code);
+    }
+    std::string narrow = "before";
+    ASSERT_EQ(exact, NarrowExact(wide, &narrow)) << "round " << round;
+    EXPECT_EQ(exact ? expected : "before", narrow) << "round " << round;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -430,6 +431,51 @@ TEST(RandomTablesTest, DbcAnswersEqualTheReference) {
       ExpectSame(want, DbcReader(archive, t.fields, asked), "reader");
       ExpectSame(want, DbcMemory(t.bytes, t.fields, asked), "memory cursor");
     }
+  }
+}
+
+// Readers open at once each answer for their own table, however they open,
+// reopen and close around each other: a table read whole lands in a buffer
+// that is reused from one reader to the next.
+TEST(RandomTablesTest, DbcReadersOpenAtOnceAnswerForTheirOwnTables) {
+  TempDir dir;
+  Random r(20261209);
+  constexpr int kTables = 4;
+  std::vector<DbcTable> tables;
+  std::vector<std::string> archives;
+  for (int i = 0; i < kTables; ++i) {
+    tables.push_back(RandomDbcTable(r));
+    archives.push_back(dir.File("t" + std::to_string(i) + ".mpq"));
+    MpqBuilder()
+        .Add("Tables\\T.dbc", tables.back().bytes)
+        .Write(archives.back());
+  }
+  std::vector<std::unique_ptr<CDBCFileWrapper>> readers(kTables);
+  std::vector<bool> open(kTables, false);
+  for (int step = 0; step < 300; ++step) {
+    const auto i = static_cast<std::size_t>(r.Below(kTables));
+    SCOPED_TRACE("step " + std::to_string(step) + " table " +
+                 std::to_string(i));
+    const DbcTable& t = tables[i];
+    auto& reader = readers[i];
+    // A closed reader is made anew; an open one is now and then reopened.
+    if (!reader || r.OneIn(6)) {
+      if (!reader) reader = std::make_unique<CDBCFileWrapper>();
+      open[i] = reader->Open(Widen(archives[i]), "Tables\\T.dbc") == 0 &&
+                reader->SetDefinition(&t.fields) == 0;
+    }
+    const std::int32_t columns = 1 + static_cast<std::int32_t>(t.fields.size());
+    Outcome got;
+    got.key = Param(r, Index(r, columns));
+    got.result = Param(r, Index(r, columns));
+    Outcome want = got;
+    want.rc = reference::QueryDbc(t.bytes, t.fields, want.key, want.result);
+    if (open[i]) {
+      got.rc = reader->Query(got.key, got.result);
+    }
+    ExpectSame(want, got, "reader beside others");
+    // Often enough that several are closed, then made anew one after another.
+    if (r.OneIn(3)) readers[static_cast<std::size_t>(r.Below(kTables))].reset();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "readers/ArchiveGuard.h"
@@ -134,9 +136,9 @@ void ReadWithoutCoreFile(const std::string& path) {
   LibraryReads(path);
 }
 
-int ReaderOpens(const std::string& path) {
+int ReaderOpens(const std::string& path, const char* table = kTableName) {
   CDBCFileWrapper reader;
-  return reader.Open(Widen(path), kTableName);
+  return reader.Open(Widen(path), table);
 }
 
 class StoredLayoutGuardTest : public ::testing::Test {
@@ -287,6 +289,23 @@ TEST_F(StoredLayoutGuardTest, RefusesChecksumBlocksLongerThanTheirTable) {
   if (t.Word(sectors + 1) - block < sectors * 4) {
     t.SetByte(block, 0x01);
     ExpectRefused(t);
+  }
+}
+
+// The verdicts kept on a settled archive stay with their own table: of two
+// tables in one archive, the damaged one is refused and the other opens, on
+// the open that checks them and on every later one that finds them kept.
+TEST_F(StoredLayoutGuardTest, KeptVerdictsStayWithTheirTable) {
+  StoredLayout l = Sectors(1, Packing::kZlib);
+  l.other_files = 5;  // Other\F4.bin holds 20 bytes, a header's worth
+  StoredTable t = Make(l);
+  t.SetWord(2, t.Word(1) - 1);  // offsets decrease
+  const std::string path = dir_.Write("damaged.mpq", t.bytes);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(0, ReaderOpens(path, "Other\\F4.bin"));
+    EXPECT_EQ(-1, ReaderOpens(path));
   }
 }
 
