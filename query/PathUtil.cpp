@@ -1,7 +1,6 @@
 #include "query/PathUtil.h"
 
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -42,11 +41,8 @@ bool NarrowExact(const std::wstring& wide, std::string* narrow) {
 }
 
 std::string AfterFirstBackslash(const std::string& path) {
-  const char* begin = path.data();
-  const char* end = begin + path.size();
-  const void* cut = std::memchr(begin, '\\', path.size());
-  return cut == nullptr ? path
-                        : std::string(static_cast<const char*>(cut) + 1, end);
+  const std::size_t cut = path.find('\\');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::string AfterLastSeparator(const std::string& path) {

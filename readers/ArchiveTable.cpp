@@ -39,9 +39,7 @@ bool OpenArchive(const std::string& path, HANDLE* archive) {
 }
 
 // A path the C interface would cut short at an inner NUL names another file.
-bool HasNul(const std::string& s) {
-  return std::memchr(s.data(), '\0', s.size()) != nullptr;
-}
+bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 
 }  // namespace
 

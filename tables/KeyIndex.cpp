@@ -41,9 +41,10 @@ void CKeyIndex::Skip() {
 void CKeyIndex::Finish() {
   std::size_t slots = 2;
   while (slots < 2 * next_.size()) slots *= 2;
-  if (MakeDense(slots)) return;
-  slots_.assign(slots, kNone);
-  mask_ = slots - 1;
+  if (!ChooseDense(slots)) {
+    slots_.assign(slots, kNone);
+    mask_ = slots - 1;
+  }
   // From the last record to the first, so that each chain ends up in file
   // order with its first record at the head.
   for (std::size_t r = next_.size(); r-- > 0;) {
@@ -51,20 +52,17 @@ void CKeyIndex::Finish() {
       next_[r] = kNone;
       continue;
     }
-    const std::uint32_t word = words_[r];
-    std::size_t s = SlotOf(word);
-    while (slots_[s] != kNone &&
-           words_[static_cast<std::size_t>(slots_[s])] != word) {
-      s = (s + 1) & mask_;
-    }
+    const std::size_t s = SlotToFill(words_[r]);
     next_[r] = slots_[s];
     slots_[s] = static_cast<std::int32_t>(r);
   }
+  // Dense slots need no words to tell theirs apart.
+  if (dense_) std::vector<std::uint32_t>().swap(words_);
 }
 
-// Finish by distance from the least word, when the words (taken as signed)
-// span fewer than hashSlots values; false, with nothing changed, otherwise.
-bool CKeyIndex::MakeDense(std::size_t hashSlots) {
+// Makes the slots dense when the words (taken as signed) span fewer than
+// hashSlots values; false, with nothing changed, otherwise.
+bool CKeyIndex::ChooseDense(std::size_t hashSlots) {
   bool any = false;
   std::int64_t least = 0, most = 0;
   for (std::size_t r = 0; r < next_.size(); ++r) {
@@ -80,18 +78,19 @@ bool CKeyIndex::MakeDense(std::size_t hashSlots) {
   dense_ = true;
   least_ = static_cast<std::uint32_t>(least);
   span_ = static_cast<std::uint32_t>(span);
-  // From the last record to the first, as in Finish.
-  for (std::size_t r = next_.size(); r-- > 0;) {
-    if (next_[r] == kSkipped) {
-      next_[r] = kNone;
-      continue;
-    }
-    const std::uint32_t i = words_[r] - least_;
-    next_[r] = slots_[i];
-    slots_[i] = static_cast<std::int32_t>(r);
-  }
-  std::vector<std::uint32_t>().swap(words_);
   return true;
+}
+
+// While Finish links the records: the slot of word, or the empty one its
+// probe ends on.
+std::size_t CKeyIndex::SlotToFill(std::uint32_t word) const {
+  if (dense_) return word - least_;
+  std::size_t s = SlotOf(word);
+  while (slots_[s] != kNone &&
+         words_[static_cast<std::size_t>(slots_[s])] != word) {
+    s = (s + 1) & mask_;
+  }
+  return s;
 }
 
 void CKeyIndex::TagDense(const std::vector<std::int32_t>& tags) {

@@ -130,7 +130,8 @@ class CKeyIndex {
   // After TagDense: the tag of each dense slot's record (any for none).
   std::vector<std::int32_t> denseTags_;
 
-  bool MakeDense(std::size_t hashSlots);
+  bool ChooseDense(std::size_t hashSlots);
+  std::size_t SlotToFill(std::uint32_t word) const;
 };
 
 #endif  // SELVANE_TABLES_KEYINDEX_H_
