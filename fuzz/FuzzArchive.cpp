@@ -13,7 +13,6 @@
 #include "fuzz/Fixtures.h"
 #include "fuzz/QueryOracle.h"
 #include "fuzz/ScratchDir.h"
-#include "fuzz/TableOracle.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -47,8 +46,6 @@ void Ask(const Setup& s, std::size_t size) {
     result.fieldIndex = 2;
   }
   CheckedQueryDBC(s.db, s.archive, kArchiveTablePath, key, result);
-  // The same question of the table opened once.
-  CheckTableDBC(s.db, s.archive, kArchiveTablePath, {{key, result}});
 }
 
 }  // namespace
