@@ -74,6 +74,14 @@ std::int64_t CDbcCursor::TextPosition(std::int32_t offset) const {
              : -1;
 }
 
+void CDbcCursor::TakeHeldTexts(std::int64_t pos) {
+  held_ = HeldTexts{};
+  const char* s = nullptr;
+  std::size_t n = strings_->HeldAt(pos, &s);
+  while (n > 0 && s[n - 1] != '\0') --n;
+  if (n != 0) held_ = HeldTexts{s, pos, n};
+}
+
 int CDbcCursor::Find(const DbcField& field, const DBParam_t& key,
                      std::int64_t* found) {
   int status = -1;
@@ -113,13 +121,17 @@ int CDbcCursor::Find(const DbcField& field, const DBParam_t& key,
       // its NUL even when it differs early: one without its NUL fails the
       // scan, as reading it would.
       const bool comparable = key.strValue.find('\0') == std::string::npos;
+      held_ = HeldTexts{};
       status = Scan(
           field, 4,
           [this, &key, comparable](std::int64_t, const char* p) {
             const std::int64_t text = TextPosition(DecodeInt32(p));
             if (text < 0) return -1;
             const int held = TestHeldText(text, key.strValue, comparable);
-            return held != kNotHeld ? held : MatchTextAt(*strings_, text, key);
+            if (held != kNotHeld) return held;
+            const int matched = MatchTextAt(*strings_, text, key);
+            TakeHeldTexts(text);
+            return matched;
           },
           found);
       break;

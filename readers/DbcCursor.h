@@ -93,40 +93,39 @@ class CDbcCursor {
   // The field's position in record j; -1 when it names no position.
   std::int64_t FieldPosition(const DbcField& field, std::int64_t j) const;
 
-  // The verdict on the text at pos from the string window's held bytes
-  // alone: 1 equal, 0 not, kNotHeld when they do not hold it through its
-  // NUL. comparable: the key holds no NUL.
+  // The texts the string window holds through a NUL: the held bytes from
+  // start, up to and including the last NUL among them. Taken again after
+  // anything that may refill the window.
+  struct HeldTexts {
+    const char* data = nullptr;
+    std::int64_t start = 0;
+    std::uint64_t span = 0;  // 0: none
+  };
+  void TakeHeldTexts(std::int64_t pos);
+  // The verdict on the text at pos from the held texts alone: 1 equal,
+  // 0 not, kNotHeld when they do not hold it. comparable: the key holds no
+  // NUL.
   static constexpr int kNotHeld = 2;
-  int TestHeldText(std::int64_t pos, const std::string& key, bool comparable);
+  int TestHeldText(std::int64_t pos, const std::string& key,
+                   bool comparable) const;
 
   CReadWindow* records_;
   CReadWindow* strings_;
-  // The last NUL the string window holds (-1: none known), for the bytes of
-  // this generation of the window.
-  std::uint64_t nul_generation_ = 0;
-  std::int64_t last_nul_ = -1;
+  HeldTexts held_;
   DBCHeader_t header_{};
   std::string scratch_;  // a text the string window does not hold whole
 };
 
 inline int CDbcCursor::TestHeldText(std::int64_t pos, const std::string& key,
-                                    bool comparable) {
-  const char* s = nullptr;
-  const std::size_t n = strings_->HeldAt(pos, &s);
-  if (n == 0) return kNotHeld;
-  if (strings_->generation() != nul_generation_) {
-    // Once per refill: a text that starts at or before the last NUL held
-    // ends inside the held bytes.
-    nul_generation_ = strings_->generation();
-    std::size_t k = n;
-    while (k > 0 && s[k - 1] != '\0') --k;
-    last_nul_ = k == 0 ? -1 : pos + static_cast<std::int64_t>(k - 1);
-  }
-  if (pos > last_nul_) return kNotHeld;
-  // The text ends inside the held bytes; it equals the key when the key's
+                                    bool comparable) const {
+  // One test for both ends: a position before start turns huge.
+  const auto at = static_cast<std::uint64_t>(pos - held_.start);
+  if (at >= held_.span) return kNotHeld;
+  // The text ends inside the held texts; it equals the key when the key's
   // bytes, then a NUL, begin it.
+  const char* s = held_.data + at;
   const std::size_t size = key.size();
-  if (!comparable || size >= n) return 0;
+  if (!comparable || size >= held_.span - at) return 0;
   // The last byte first: texts that share a prefix differ there soonest.
   return s[size] == '\0' &&
                  (size == 0 || (s[size - 1] == key[size - 1] &&

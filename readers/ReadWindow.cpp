@@ -17,7 +17,6 @@ CReadWindow::CReadWindow(std::size_t capacity)
                                 static_cast<std::size_t>(kMaxPosition + 1))) {}
 
 void CReadWindow::Reset(CByteSource* source) {
-  ++generation_;
   source_ = source;
   data_ = buffer_.get();
   start_ = 0;
@@ -138,7 +137,6 @@ int CReadWindow::Refill(std::size_t n) {
   } else if (got < ask) {
     end_ = base + got;
   }
-  ++generation_;
   start_ = start;
   limit_ = start + got;
   if (Available() < n) return Fail();

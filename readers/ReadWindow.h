@@ -100,10 +100,6 @@ class CReadWindow {
     return static_cast<std::size_t>(limit_ - pos);
   }
 
-  // Changes whenever the bytes the window holds may have changed, so that a
-  // caller can keep facts about them (where their last NUL lies).
-  std::uint64_t generation() const { return generation_; }
-
   // Loads the window so that it holds bytes from pos on (as many as one
   // refill gives), for a caller that then looks with Peek. Fails as a read
   // of one byte at pos would.
@@ -178,15 +174,14 @@ class CReadWindow {
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;  // refills land here
   std::size_t buffer_size_ = 0;
-  const char* data_ = nullptr;    // buffer_, or the caller's memory
-  std::int64_t start_ = 0;        // position of buffer_[0]
-  std::int64_t limit_ = 0;        // position just after the last valid byte
-  std::int64_t pos_ = 0;          // cursor, 0 .. 2^31
-  std::int64_t end_ = -1;         // end of the data once a short read showed it
-  std::int64_t size_ = -1;        // the data's size as the source told it
-  std::size_t fill_ = 4096;       // size of the next refill; doubles per refill
-  bool failed_ = true;            // until Reset attaches a source
-  std::uint64_t generation_ = 0;  // see generation()
+  const char* data_ = nullptr;  // buffer_, or the caller's memory
+  std::int64_t start_ = 0;      // position of buffer_[0]
+  std::int64_t limit_ = 0;      // position just after the last valid byte
+  std::int64_t pos_ = 0;        // cursor, 0 .. 2^31
+  std::int64_t end_ = -1;       // end of the data once a short read showed it
+  std::int64_t size_ = -1;      // the data's size as the source told it
+  std::size_t fill_ = 4096;     // size of the next refill; doubles per refill
+  bool failed_ = true;          // until Reset attaches a source
 };
 
 #endif  // SELVANE_READERS_READWINDOW_H_
