@@ -13,6 +13,7 @@
 #include "fuzz/Fixtures.h"
 #include "fuzz/QueryOracle.h"
 #include "fuzz/ScratchDir.h"
+#include "fuzz/TableOracle.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -46,6 +47,8 @@ void Ask(const Setup& s, std::size_t size) {
     result.fieldIndex = 2;
   }
   CheckedQueryDBC(s.db, s.archive, kArchiveTablePath, key, result);
+  // The same question of the table opened once.
+  CheckTableDBC(s.db, s.archive, kArchiveTablePath, {{key, result}});
 }
 
 }  // namespace

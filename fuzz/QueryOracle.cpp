@@ -46,7 +46,7 @@ int Check(const Ask& ask, const Reference& reference, const DBParam_t& key,
   Outcome second{0, key, result};
   second.rc = ask(second.key, second.result);
   if (first.rc != 0 && first.rc != -1) Fail("status neither 0 nor -1", first);
-  // Bytes of a zlib sector that unpacked short are not the same twice (see
+  // Bytes of a sector that unpacked short are not the same twice (see
   // DamagedStreamWatch.h); only for those reads is the comparison skipped.
   const bool comparable = DamagedStreamWatch::Count() == damaged;
   if (comparable && (first.rc != second.rc || !Same(first.key, second.key) ||
@@ -78,7 +78,7 @@ int Check(const Ask& ask, const Reference& reference, const DBParam_t& key,
                  "query %d -> %d: rc %d, type %d, int %d, text \"%s\"%s\n",
                  key.fieldIndex, result.fieldIndex, first.rc, first.result.type,
                  first.result.intValue, first.result.strValue.c_str(),
-                 comparable ? "" : " (short zlib sector: not compared)");
+                 comparable ? "" : " (short sector: not compared)");
   }
   return first.rc;
 }

@@ -10,8 +10,8 @@
 // the process (a finding for the fuzzer) when the two outcomes differ or a
 // success reports a type the reader cannot have read. Queries keep no
 // state, so the same question on the same file must get the same answer;
-// the one exception, a table the archive library unpacked from a short
-// zlib sector, is told apart by DamagedStreamWatch and not compared.
+// the one exception, a table the archive library unpacked from a sector
+// that unpacked short, is told apart by DamagedStreamWatch and not compared.
 // Given the bytes of the file (of the table, for DBC) and the definition
 // the query finds, the outcome must also equal the reference decoder's:
 // status, key and result records alike.

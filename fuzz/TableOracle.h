@@ -11,7 +11,7 @@
 // when an answer, or a write to either record, differs from the query
 // object's on the same file. A table opens when and only when the object
 // can read the file; an unopened table answers nothing. Answers read from a
-// zlib sector that unpacked short (DamagedStreamWatch) are not compared.
+// sector that unpacked short (DamagedStreamWatch) are not compared.
 struct TableQuestion {
   DBParam_t key, result;
 };
