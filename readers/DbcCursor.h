@@ -95,7 +95,8 @@ class CDbcCursor {
 
   // The texts the string window holds through a NUL: the held bytes from
   // start, up to and including the last NUL among them. Taken again after
-  // anything that may refill the window.
+  // anything that may refill the window, so that a record's test reads
+  // nothing of the window's own state.
   struct HeldTexts {
     const char* data = nullptr;
     std::int64_t start = 0;
