@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -74,6 +75,7 @@ int CArchiveTable::Open(const std::string& archivePath,
     return -1;
   }
   table_.reset(table);
+  table_path_ = tablePath;
   next_read_ = 0;
   failure_ = Failure::kRefused;
   if (!guards.TableIsSafe(archive_.get(), table_.get())) {
@@ -107,6 +109,17 @@ int CArchiveTable::Open(const std::string& archivePath,
   }
   failure_ = Failure::kNone;
   return 0;
+}
+
+std::int64_t CArchiveTable::ReadableIn(const std::string& archivePath) const {
+  // An unpacked table's bytes are the archive file's own.
+  std::error_code error;
+  const std::uintmax_t file = std::filesystem::file_size(archivePath, error);
+  if (packed_ || error || size_ <= 0 ||
+      static_cast<std::uintmax_t>(size_) <= file) {
+    return -1;
+  }
+  return static_cast<std::int64_t>(file);
 }
 
 void CArchiveTable::Close() {
@@ -188,5 +201,18 @@ std::uint32_t CArchiveTable::ReadTable(std::uint32_t pos, char* dst,
   // A short read returns false but still counts the bytes it delivered.
   DWORD got = 0;
   SFileReadFile(table_.get(), dst, n, &got, nullptr);
+  if (got < n && (size_ < 0 || pos + got < size_)) Reopen();
   return got < n ? got : n;
+}
+
+// A read that fails part way can leave the library's copy of a sector
+// holding other bytes than the sector's, and later reads of that sector on
+// the same handle deliver them: after a failed read, a fresh handle.
+void CArchiveTable::Reopen() {
+  table_.reset();
+  HANDLE table = nullptr;
+  if (SFileOpenFileEx(archive_.get(), table_path_.c_str(), 0, &table)) {
+    table_.reset(table);
+    next_read_ = 0;
+  }
 }

@@ -40,6 +40,13 @@ class CArchiveTable : public CByteSource {
   // one unit.
   std::int64_t size() const override { return size_; }
   bool packed() const override { return packed_; }
+  // How many of the table's bytes can be read at most, when that is known
+  // to be fewer than its listed size (a damaged entry may list a table far
+  // larger than its archive), for a reader that wants every readable byte:
+  // an unpacked table's bytes are the archive file's own, so there are no
+  // more of them than the file holds. archivePath is the one it was opened
+  // from. -1 when not known.
+  std::int64_t ReadableIn(const std::string& archivePath) const;
 
   // Packed tables up to this size keep their unpacked sectors.
   static constexpr std::int64_t kKeptTable = 1024 * 1024;
@@ -51,6 +58,7 @@ class CArchiveTable : public CByteSource {
   // run of missing ones read whole, in one call, and kept when it read whole.
   std::uint32_t ReadKept(std::uint32_t pos, char* dst, std::uint32_t n);
   std::uint32_t ReadRun(std::uint32_t first, std::uint32_t end);
+  void Reopen();
 
   // Each releases one kind of archive library handle.
   struct ArchiveCloser {
@@ -64,6 +72,7 @@ class CArchiveTable : public CByteSource {
   std::unique_ptr<void, ArchiveCloser> archive_;
   std::unique_ptr<void, TableCloser> table_;
   Failure failure_ = Failure::kNone;
+  std::string table_path_;  // for Reopen
   // Where the table handle's next read starts, when known without asking:
   // 0 on a fresh handle, unknown (-1) after any read.
   std::int64_t next_read_ = -1;

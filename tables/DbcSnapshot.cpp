@@ -68,11 +68,16 @@ void ReadListed(CArchiveTable& table, std::uint32_t size, TableBytes* bytes) {
 // Reads the open table whole: at its listed size (see ReadListed), else in
 // pieces doubling in size until one comes back short, which is where its
 // bytes end (or stop being readable).
-TableStatus ReadTable(CArchiveTable& table, TableBytes* bytes) {
+TableStatus ReadTable(CArchiveTable& table, const std::string& archivePath,
+                      TableBytes* bytes) {
   const std::int64_t listed = table.size();
   if (listed >= 0) {
-    const auto size = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(listed), kMaxBytes));
+    // Past what can be read, every piece would fail and be cut off as a
+    // hole at the end, one failed read each.
+    const std::int64_t bound = table.ReadableIn(archivePath);
+    const std::int64_t readable = bound >= 0 ? std::min(listed, bound) : listed;
+    const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(readable), kMaxBytes));
     bytes->data.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
     if (!bytes->data) return TableStatus::kOutOfMemory;
     bytes->size = size;
@@ -489,7 +494,7 @@ TableStatus OpenDbcSnapshot(const selvane::FieldMap& fields,
       continue;
     }
     TableBytes bytes;
-    const TableStatus read = ReadTable(table, &bytes);
+    const TableStatus read = ReadTable(table, narrow, &bytes);
     if (read != TableStatus::kOpen) return read;
     auto snapshot = std::make_unique<CDbcSnapshot>(std::move(bytes), fields);
     if (!snapshot->Load()) return TableStatus::kHeaderUnreadable;

@@ -15,6 +15,7 @@
 
 #include "readers/DBCFileWrapper.h"
 #include "tests/support/DbcBuilder.h"
+#include "tests/support/StoredTableBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -184,34 +185,6 @@ void SetHetHeaderField(Archive* a, size_t index, uint32_t v) {
   for (size_t i = 0; i < 4; ++i)
     a->bytes[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
-// The archive format's table cipher, both ways, for editing the encrypted
-// part of a BET table.
-uint32_t CipherTable(size_t i) {
-  static const std::vector<uint32_t> table = [] {
-    std::vector<uint32_t> t(0x500);
-    uint32_t seed = 0x00100001;
-    for (size_t a = 0; a < 0x100; ++a)
-      for (size_t b = 0; b < 5; ++b) {
-        seed = (seed * 125 + 3) % 0x2AAAAB;
-        const uint32_t high = (seed & 0xFFFF) << 16;
-        seed = (seed * 125 + 3) % 0x2AAAAB;
-        t[a + b * 0x100] = high | (seed & 0xFFFF);
-      }
-    return t;
-  }();
-  return table[i];
-}
-void Crypt(std::vector<uint32_t>* words, uint32_t key, bool encrypt) {
-  uint32_t seed = 0xEEEEEEEE;
-  for (uint32_t& w : *words) {
-    seed += CipherTable(0x400 + (key & 0xFF));
-    const uint32_t in = w;
-    w = in ^ (key + seed);
-    const uint32_t plain = encrypt ? in : w;
-    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-    seed = plain + seed + (seed << 5) + 3;
-  }
-}
 // An extended table (its position and size fields, its key) and its
 // encrypted part, decrypted, and where that starts.
 struct ExtTableFields {
@@ -225,7 +198,7 @@ std::vector<uint32_t> ExtWords(const Archive& a, const ExtTableFields& t,
   *at = a.header + static_cast<size_t>(a.Get(t.pos_field, 8)) + 12;
   std::vector<uint32_t> words((a.Get(t.size_field, 8) - 12) / 4);
   std::memcpy(words.data(), &a.bytes[*at], words.size() * 4);
-  Crypt(&words, t.key, false);
+  CryptArchiveTable(&words, t.key, false);
   return words;
 }
 // Dword `index` of an extended table's encrypted header. BET: 0 = table
@@ -240,7 +213,7 @@ void SetExtField(Archive* a, const ExtTableFields& t, size_t index,
   size_t at = 0;
   std::vector<uint32_t> words = ExtWords(*a, t, &at);
   words[index] = value;
-  Crypt(&words, t.key, true);
+  CryptArchiveTable(&words, t.key, true);
   std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
 }
 uint32_t GetBetField(const Archive& a, size_t index) {
@@ -256,9 +229,9 @@ void SetHashTableFirstByte(Archive* a, uint8_t value) {
   const size_t at = a->header + static_cast<size_t>(a->Get(kHashTablePos, 4));
   std::vector<uint32_t> word(1);
   std::memcpy(word.data(), &a->bytes[at], 4);
-  Crypt(&word, kHashKey, false);
+  CryptArchiveTable(&word, kHashKey, false);
   word[0] = (word[0] & ~0xFFu) | value;
-  Crypt(&word, kHashKey, true);
+  CryptArchiveTable(&word, kHashKey, true);
   std::memcpy(&a->bytes[at], word.data(), 4);
 }
 // Sets dword `field` (0 position, 1 stored size, 2 size, 3 flags) of the
@@ -269,14 +242,14 @@ bool SetBlockEntryField(Archive* a, uint32_t size, size_t field,
   const size_t at = a->header + static_cast<size_t>(a->Get(kBlockTablePos, 4));
   std::vector<uint32_t> words(4 * a->Get(kBlockTableCount, 4));
   std::memcpy(words.data(), &a->bytes[at], words.size() * 4);
-  Crypt(&words, kBlockKey, false);
+  CryptArchiveTable(&words, kBlockKey, false);
   bool found = false;
   for (size_t e = 0; e < words.size(); e += 4) {
     if (words[e + 2] != size) continue;
     words[e + field] = value;
     found = true;
   }
-  Crypt(&words, kBlockKey, true);
+  CryptArchiveTable(&words, kBlockKey, true);
   std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
   return found;
 }

@@ -10,6 +10,22 @@
 
 namespace {
 
+std::uint32_t CipherTable(std::size_t i) {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(0x500);
+    std::uint32_t seed = 0x00100001;
+    for (std::size_t a = 0; a < 0x100; ++a)
+      for (std::size_t b = 0; b < 5; ++b) {
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        const std::uint32_t high = (seed & 0xFFFF) << 16;
+        seed = (seed * 125 + 3) % 0x2AAAAB;
+        t[a + b * 0x100] = high | (seed & 0xFFFF);
+      }
+    return t;
+  }();
+  return table[i];
+}
+
 DWORD CompressionOf(StoredLayout::Packing p) {
   switch (p) {
     case StoredLayout::Packing::kZlib:
@@ -142,4 +158,42 @@ bool SpoilSector(const std::string& path, const std::string& tablePath,
     f.put(0x55);
   }
   return f.good();
+}
+
+void CryptArchiveTable(std::vector<std::uint32_t>* words, std::uint32_t key,
+                       bool encrypt) {
+  std::uint32_t seed = 0xEEEEEEEE;
+  for (std::uint32_t& w : *words) {
+    seed += CipherTable(0x400 + (key & 0xFF));
+    const std::uint32_t in = w;
+    w = in ^ (key + seed);
+    const std::uint32_t plain = encrypt ? in : w;
+    key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+    seed = plain + seed + (seed << 5) + 3;
+  }
+}
+
+bool SetListedSize(const std::string& path, std::uint32_t size,
+                   std::uint32_t listed) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::uint32_t header[8] = {};
+  f.read(reinterpret_cast<char*>(header), sizeof header);
+  const std::uint32_t at = header[5];  // block table position, then count
+  std::vector<std::uint32_t> words(4 * static_cast<std::size_t>(header[7]));
+  f.seekg(at);
+  f.read(reinterpret_cast<char*>(words.data()),
+         static_cast<std::streamsize>(4 * words.size()));
+  if (!f) return false;
+  CryptArchiveTable(&words, MPQ_KEY_BLOCK_TABLE, false);
+  bool found = false;
+  for (std::size_t e = 0; e < words.size(); e += 4) {
+    if (words[e + 2] != size) continue;
+    words[e + 2] = listed;
+    found = true;
+  }
+  CryptArchiveTable(&words, MPQ_KEY_BLOCK_TABLE, true);
+  f.seekp(at);
+  f.write(reinterpret_cast<const char*>(words.data()),
+          static_cast<std::streamsize>(4 * words.size()));
+  return found && f.good();
 }

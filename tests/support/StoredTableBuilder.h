@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Writes an archive holding one table file stored in a chosen layout, with
 // the archive library's own create, write and remove functions: format
@@ -45,5 +46,16 @@ bool WriteStoredTable(const std::string& path, const std::string& tablePath,
 bool SpoilSector(const std::string& path, const std::string& tablePath,
                  std::uint32_t tableSize, std::uint32_t sectorSize,
                  std::uint32_t sector);
+
+// The archive format's cipher for its hash and block tables, both ways.
+void CryptArchiveTable(std::vector<std::uint32_t>* words, std::uint32_t key,
+                       bool encrypt);
+
+// Sets the size the block table lists for the file of size `size` in the
+// archive at path (format version 1, as WriteStoredTable writes it) to
+// `listed`, leaving its stored bytes as they are. False when no entry has
+// that size.
+bool SetListedSize(const std::string& path, std::uint32_t size,
+                   std::uint32_t listed);
 
 #endif  // SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_

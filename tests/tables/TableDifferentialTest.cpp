@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <string>
@@ -309,9 +310,11 @@ TEST_P(TableDifferentialTest, DbcQueriesMatchTheObject) {
   EXPECT_GT(answered, tables * 150 / 20);
 }
 
-// Compressed tables of many sectors, one or two of which no longer unpack:
-// the archive library fails any read that covers one, and the table must
-// answer as the object's reads, which go round it, do.
+// Damaged tables the table must answer as the object's reads do: compressed
+// ones of many sectors, one or two of which no longer unpack (the archive
+// library fails any read that covers one, and the object's reads go round
+// it), and plain ones whose entry lists a size far past the archive's end,
+// of which the table holds no more than the archive does.
 TEST_P(TableDifferentialTest, DamagedSectorsMatchTheObject) {
   Rng rng(static_cast<Rng::result_type>(GetParam()) + 2000u);
   TempDir dir;
@@ -332,18 +335,28 @@ TEST_P(TableDifferentialTest, DamagedSectorsMatchTheObject) {
       dbc.Record({Int(r), Str("name " + std::to_string(r * 31)), Int(3 * r)});
     const std::string bytes = dbc.Build();
     StoredLayout layout;
-    layout.packing = StoredLayout::Packing::kZlib;
+    const bool overlong = t == 2;
+    layout.packing =
+        overlong ? StoredLayout::Packing::kNone : StoredLayout::Packing::kZlib;
     layout.sector_size = 1024u << Pick(rng, 0, 2);
     ASSERT_TRUE(WriteStoredTable(archive, path, bytes, layout));
     const auto size = static_cast<std::uint32_t>(bytes.size());
     const int sectors = static_cast<int>((size - 1) / layout.sector_size + 1);
-    for (int spoiled = Pick(rng, 1, 2); spoiled > 0; --spoiled) {
+    for (int spoiled = overlong ? 0 : Pick(rng, 1, 2); spoiled > 0; --spoiled) {
       ASSERT_TRUE(SpoilSector(
           archive, path, size, layout.sector_size,
           static_cast<std::uint32_t>(Pick(rng, t == 0 ? 0 : 1, sectors - 1))));
     }
+    if (overlong) {
+      ASSERT_TRUE(SetListedSize(
+          archive, size,
+          static_cast<std::uint32_t>(Pick(rng, 1 << 24, 0x7FFFFFFF))));
+    }
     CSelvaneTable table;
     table.OpenDBC(db, wide, path);
+    if (overlong) {
+      EXPECT_LT(table.MemoryBytes(), 2 * std::filesystem::file_size(archive));
+    }
     for (int q = 0; q < 80; ++q) {
       DBParam_t key, result;
       key.fieldIndex = Pick(rng, 0, 1);
