@@ -224,10 +224,9 @@ int QueryDbc(const std::string& table, const selvane::FieldMap& fields,
   // the definitions skip. Its type: the listed one, integer for "none" or an
   // unlisted position.
   const auto offset_of = [&fields](std::int32_t index) {
-    std::int64_t offset = 0;
-    for (std::int32_t i = 0; i < index; ++i) {
-      const auto it = fields.find(i);
-      offset += it == fields.end() ? 4 : it->second.size;
+    std::int64_t offset = 4 * static_cast<std::int64_t>(index);
+    for (const auto& f : fields) {
+      if (f.first >= 0 && f.first < index) offset += f.second.size - 4;
     }
     return offset;
   };
