@@ -234,25 +234,6 @@ void SetHashTableFirstByte(Archive* a, uint8_t value) {
   CryptArchiveTable(&word, kHashKey, true);
   std::memcpy(&a->bytes[at], word.data(), 4);
 }
-// Sets dword `field` (0 position, 1 stored size, 2 size, 3 flags) of the
-// version 1 block table entry whose size is `size`; false when none has it.
-bool SetBlockEntryField(Archive* a, uint32_t size, size_t field,
-                        uint32_t value) {
-  const uint32_t kBlockKey = 0xEC83B3A3;
-  const size_t at = a->header + static_cast<size_t>(a->Get(kBlockTablePos, 4));
-  std::vector<uint32_t> words(4 * a->Get(kBlockTableCount, 4));
-  std::memcpy(words.data(), &a->bytes[at], words.size() * 4);
-  CryptArchiveTable(&words, kBlockKey, false);
-  bool found = false;
-  for (size_t e = 0; e < words.size(); e += 4) {
-    if (words[e + 2] != size) continue;
-    words[e + field] = value;
-    found = true;
-  }
-  CryptArchiveTable(&words, kBlockKey, true);
-  std::memcpy(&a->bytes[at], words.data(), words.size() * 4);
-  return found;
-}
 // Puts `junk` 512-byte blocks before the archive; the header search finds
 // it there and all its offsets stay relative to the header.
 void PrependJunk(Archive* a, size_t blocks) {
@@ -631,7 +612,8 @@ TEST_F(ArchiveGuardTest, RefusesTablesWhoseReadOverrunsTheLibrarysBuffer) {
     a.bytes = BuildWholeTableArchive(dir_, data, c.flags);
     ASSERT_FALSE(a.bytes.empty());
     if (c.field < 4) {
-      ASSERT_TRUE(SetBlockEntryField(&a, size, c.field, c.value));
+      ASSERT_TRUE(
+          SetBlockEntryField(&a.bytes, a.header, size, c.field, c.value));
     }
     const std::string path = Save(a);
     ASSERT_TRUE(ArchiveIsSafeToOpen(path));

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -173,27 +174,40 @@ void CryptArchiveTable(std::vector<std::uint32_t>* words, std::uint32_t key,
   }
 }
 
-bool SetListedSize(const std::string& path, std::uint32_t size,
-                   std::uint32_t listed) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  std::uint32_t header[8] = {};
-  f.read(reinterpret_cast<char*>(header), sizeof header);
-  const std::uint32_t at = header[5];  // block table position, then count
-  std::vector<std::uint32_t> words(4 * static_cast<std::size_t>(header[7]));
-  f.seekg(at);
-  f.read(reinterpret_cast<char*>(words.data()),
-         static_cast<std::streamsize>(4 * words.size()));
-  if (!f) return false;
+bool SetBlockEntryField(std::string* archive, std::size_t header,
+                        std::uint32_t size, std::size_t field,
+                        std::uint32_t value) {
+  // Version 1 header: the block table's position at 0x14, its count at 0x1C.
+  std::uint32_t pos = 0, count = 0;
+  if (archive->size() < header + 0x20) return false;
+  std::memcpy(&pos, archive->data() + header + 0x14, 4);
+  std::memcpy(&count, archive->data() + header + 0x1C, 4);
+  const std::size_t at = header + pos;
+  std::vector<std::uint32_t> words(4 * static_cast<std::size_t>(count));
+  if (at + 4 * words.size() > archive->size()) return false;
+  std::memcpy(words.data(), archive->data() + at, 4 * words.size());
   CryptArchiveTable(&words, MPQ_KEY_BLOCK_TABLE, false);
   bool found = false;
   for (std::size_t e = 0; e < words.size(); e += 4) {
     if (words[e + 2] != size) continue;
-    words[e + 2] = listed;
+    words[e + field] = value;
     found = true;
   }
   CryptArchiveTable(&words, MPQ_KEY_BLOCK_TABLE, true);
-  f.seekp(at);
-  f.write(reinterpret_cast<const char*>(words.data()),
-          static_cast<std::streamsize>(4 * words.size()));
-  return found && f.good();
+  std::memcpy(&(*archive)[at], words.data(), 4 * words.size());
+  return found;
+}
+
+bool SetListedSize(const std::string& path, std::uint32_t size,
+                   std::uint32_t listed) {
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in),
+                 std::istreambuf_iterator<char>());
+  }
+  if (!SetBlockEntryField(&bytes, 0, size, 2, listed)) return false;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return out.good();
 }

@@ -1,6 +1,7 @@
 #ifndef SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
 #define SELVANE_TESTS_SUPPORT_STOREDTABLEBUILDER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,10 +52,16 @@ bool SpoilSector(const std::string& path, const std::string& tablePath,
 void CryptArchiveTable(std::vector<std::uint32_t>* words, std::uint32_t key,
                        bool encrypt);
 
-// Sets the size the block table lists for the file of size `size` in the
-// archive at path (format version 1, as WriteStoredTable writes it) to
-// `listed`, leaving its stored bytes as they are. False when no entry has
-// that size.
+// Sets dword `field` (0 position, 1 stored size, 2 size, 3 flags) of the
+// version 1 block table entry whose size is `size`, in the archive bytes
+// whose header starts at `header`; false when no entry has that size.
+bool SetBlockEntryField(std::string* archive, std::size_t header,
+                        std::uint32_t size, std::size_t field,
+                        std::uint32_t value);
+
+// The same for the archive file at path (its header at 0, as
+// WriteStoredTable writes it): the size listed for the file of size `size`
+// becomes `listed`, its stored bytes staying as they are.
 bool SetListedSize(const std::string& path, std::uint32_t size,
                    std::uint32_t listed);
 
